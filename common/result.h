@@ -13,7 +13,9 @@ struct Error {
   std::string message;
 };
 
-inline Error Fail(std::string message) { return Error{std::move(message)}; }
+inline Error Fail(std::string message) {
+  return Error{std::move(message)};
+}
 
 template <class T = void>
 class [[nodiscard]] Result {

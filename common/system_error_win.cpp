@@ -1,0 +1,26 @@
+#include "common/system_error_win.h"
+
+#include "common/text.h"
+
+namespace veltrane {
+
+std::string SystemMessage(DWORD code) {
+  wchar_t* buffer = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  if (length == 0 || buffer == nullptr) return "system error " + std::to_string(code);
+  std::wstring text(buffer, length);
+  LocalFree(buffer);
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
+    text.pop_back();
+  }
+  return ToUtf8(text);
+}
+
+Error SystemFailure(std::string_view operation, std::wstring_view path, DWORD code) {
+  return Fail("Cannot " + std::string(operation) + " \"" + ToUtf8(path) +
+              "\": " + SystemMessage(code));
+}
+
+}  // namespace veltrane

@@ -1,0 +1,72 @@
+#include "job/run_job.h"
+
+#include <array>
+
+#include "common/text.h"
+#include "job/compose_script.h"
+
+namespace veltrane {
+namespace {
+
+struct NamedInput {
+  const char* name;
+  const std::wstring& text;
+};
+
+std::string Quoted(std::wstring_view text) {
+  return "\"" + ToUtf8(text) + "\"";
+}
+
+// A double quote, CR, LF or NUL would end the template's quotes or the script line, and
+// whatever followed would run as a command of its own. No file name holds them.
+bool BreaksOutOfQuotes(std::wstring_view text) {
+  return text.find_first_of(std::wstring_view(L"\"\r\n\0", 4)) != std::wstring_view::npos;
+}
+
+Result<> CheckInput(const NamedInput& input, JobHost& host) {
+  if (BreaksOutOfQuotes(input.text)) {
+    return Fail(std::string("Cannot use the ") + input.name + " " + Quoted(input.text) +
+                ": it contains a double quote, a line break or a NUL character, which no "
+                "file name can hold.");
+  }
+  if (auto encoded = host.EncodeForScript(input.text); !encoded) {
+    return Fail(std::string("Cannot use the ") + input.name + " " + Quoted(input.text) + ": " +
+                encoded.message());
+  }
+  return {};
+}
+
+Result<> CheckInputs(const JobPaths& paths, JobHost& host) {
+  const std::array<NamedInput, 4> inputs{{{"archiver path", paths.archiver},
+                                          {"map path", paths.source},
+                                          {"destination path", paths.destination},
+                                          {"program folder", paths.program_folder}}};
+  for (const auto& input : inputs) {
+    if (auto checked = CheckInput(input, host); !checked) return checked;
+  }
+  if (host.SameFile(paths.source, paths.destination, paths.program_folder)) {
+    return Fail("The map path and the destination path name the same file " + Quoted(paths.source) +
+                ". The job would replace the map with its protected copy; choose another "
+                "destination.");
+  }
+  return {};
+}
+
+}  // namespace
+
+Result<> RunJob(const JobPaths& paths, JobHost& host) {
+  if (auto checked = CheckInputs(paths, host); !checked) return checked;
+
+  const std::wstring placeholder = paths.program_folder + L"\\" + std::wstring(kPlaceholderName);
+  if (auto written = host.WriteFile(placeholder, {}); !written) return written;
+
+  const bool scratch_exists = host.FileExists(std::wstring(kScratchMap));
+  auto script = host.EncodeForScript(ComposeScript(paths, scratch_exists));
+  if (!script) return Fail("Cannot compose the job script: " + script.message());
+
+  const std::wstring script_path = paths.program_folder + L"\\" + std::wstring(kScriptName);
+  if (auto written = host.WriteFile(script_path, *script); !written) return written;
+  return host.LaunchScript(script_path);
+}
+
+}  // namespace veltrane

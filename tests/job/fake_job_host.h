@@ -1,0 +1,56 @@
+#pragma once
+// A job host that records every call in order and can be told to fail one operation.
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "job/job_host.h"
+
+namespace veltrane::testing {
+
+class FakeJobHost : public JobHost {
+ public:
+  struct Call {
+    std::string operation;
+    std::wstring path;
+    std::string bytes;
+  };
+
+  std::vector<Call> calls;
+  std::set<std::wstring> existing_files;
+  std::wstring failing_write;  // WriteFile to this path fails
+  bool launch_fails = false;
+  bool paths_are_same = false;
+
+  Result<> WriteFile(const std::wstring& path, std::string_view bytes) override {
+    calls.push_back({"write", path, std::string(bytes)});
+    if (path == failing_write) return Fail("Cannot write \"" + ToUtf8(path) + "\": disk full");
+    existing_files.insert(path);
+    return {};
+  }
+  bool FileExists(const std::wstring& path) override {
+    calls.push_back({"exists", path, {}});
+    return existing_files.count(path) != 0;
+  }
+  // Stands in for an OEM code page: ASCII and Latin-1 letters have bytes, nothing else.
+  Result<std::string> EncodeForScript(std::wstring_view text) override {
+    std::string out;
+    for (const wchar_t c : text) {
+      if (static_cast<unsigned>(c) > 0xFF) return Fail("no exact equivalent");
+      out += static_cast<char>(c);
+    }
+    return out;
+  }
+  bool SameFile(const std::wstring& a, const std::wstring& b, const std::wstring&) override {
+    return paths_are_same || a == b;
+  }
+  Result<> LaunchScript(const std::wstring& script_path) override {
+    calls.push_back({"launch", script_path, {}});
+    if (launch_fails) return Fail("Cannot start \"" + ToUtf8(script_path) + "\": not found");
+    return {};
+  }
+};
+
+}  // namespace veltrane::testing
