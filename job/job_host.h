@@ -24,8 +24,10 @@ class JobHost {
   // paths are taken relative to base_folder, where the script runs.
   virtual bool SameFile(const std::wstring& a, const std::wstring& b,
                         const std::wstring& base_folder) = 0;
-  // Starts the script in its own minimized console that takes the focus; does not wait.
-  virtual Result<> LaunchScript(const std::wstring& script_path) = 0;
+  // Starts the script in its own minimized console that takes the focus, with the given
+  // working folder; does not wait.
+  virtual Result<> LaunchScript(const std::wstring& script_path,
+                                const std::wstring& working_folder) = 0;
 };
 
 }  // namespace veltrane

@@ -1,7 +1,8 @@
 #include "job/job_host_win.h"
 
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include <cstdio>
 
@@ -111,7 +112,8 @@ bool Win32JobHost::SameFile(const std::wstring& a, const std::wstring& b,
                               static_cast<int>(full_b.size()), TRUE) == CSTR_EQUAL;
 }
 
-Result<> Win32JobHost::LaunchScript(const std::wstring& script_path) {
+Result<> Win32JobHost::LaunchScript(const std::wstring& script_path,
+                                    const std::wstring& working_folder) {
   // The script's path goes in as the file to open, never as a command line, so a folder
   // with spaces can't be split into a program name and arguments. No process handle is
   // asked for: the script runs on its own.
@@ -120,6 +122,7 @@ Result<> Win32JobHost::LaunchScript(const std::wstring& script_path) {
   info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
   info.lpVerb = L"open";
   info.lpFile = script_path.c_str();
+  info.lpDirectory = working_folder.c_str();
   info.nShow = SW_SHOWMINIMIZED;
   if (!ShellExecuteExW(&info)) return SystemFailure("start", script_path, GetLastError());
   return {};

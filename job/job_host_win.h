@@ -12,7 +12,8 @@ class Win32JobHost final : public JobHost {
   Result<std::string> EncodeForScript(std::wstring_view text) override;
   bool SameFile(const std::wstring& a, const std::wstring& b,
                 const std::wstring& base_folder) override;
-  Result<> LaunchScript(const std::wstring& script_path) override;
+  Result<> LaunchScript(const std::wstring& script_path,
+                        const std::wstring& working_folder) override;
 };
 
 // The folder that holds the running executable, as the system reports it.

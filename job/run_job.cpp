@@ -66,7 +66,9 @@ Result<> RunJob(const JobPaths& paths, JobHost& host) {
 
   const std::wstring script_path = paths.program_folder + L"\\" + std::wstring(kScriptName);
   if (auto written = host.WriteFile(script_path, *script); !written) return written;
-  return host.LaunchScript(script_path);
+  // The script's own "cd" cannot change the drive, so it starts in the program folder:
+  // the archiver must find the placeholder there under its relative name.
+  return host.LaunchScript(script_path, paths.program_folder);
 }
 
 }  // namespace veltrane

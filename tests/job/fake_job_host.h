@@ -46,8 +46,9 @@ class FakeJobHost : public JobHost {
   bool SameFile(const std::wstring& a, const std::wstring& b, const std::wstring&) override {
     return paths_are_same || a == b;
   }
-  Result<> LaunchScript(const std::wstring& script_path) override {
-    calls.push_back({"launch", script_path, {}});
+  Result<> LaunchScript(const std::wstring& script_path,
+                        const std::wstring& working_folder) override {
+    calls.push_back({"launch", script_path, ToUtf8(working_folder)});
     if (launch_fails) return Fail("Cannot start \"" + ToUtf8(script_path) + "\": not found");
     return {};
   }

@@ -34,6 +34,7 @@ TEST(RunJob, WritesPlaceholderThenAsksThenWritesScriptThenLaunches) {
   EXPECT_EQ(host.calls[2].path, L"C:\\Tools\\Veltrane\\temp.bat");
   EXPECT_EQ(host.calls[2].bytes, Bytes(ComposeScript(kPaths, false)));
   EXPECT_EQ(host.calls[3].path, L"C:\\Tools\\Veltrane\\temp.bat");
+  EXPECT_EQ(host.calls[3].bytes, "C:\\Tools\\Veltrane") << "the launch's working folder";
 }
 
 TEST(RunJob, TheDelLineFollowsWhetherTheScratchMapExistsWhenComposing) {

@@ -1,0 +1,50 @@
+// Stands in for the archiver in the job's Wine tests. It records how it was called (its
+// arguments and the current folder, one per line in UTF-8, in "archiver-call.txt" beside
+// itself) and, like "a <archive> <file> <name>", appends the named file's bytes and a
+// marker to the archive, so a test can see that the copy came before it and the move after.
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "common/text.h"
+
+namespace {
+
+std::wstring OwnFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, length);
+  return folder.substr(0, folder.find_last_of(L'\\'));
+}
+
+std::wstring CurrentFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetCurrentDirectoryW(MAX_PATH, path);
+  return std::wstring(path, length);
+}
+
+}  // namespace
+
+int wmain() {
+  int count = 0;
+  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (args == nullptr) return 3;
+  std::ofstream record(std::filesystem::path(OwnFolder() + L"\\archiver-call.txt"),
+                       std::ios::binary);
+  for (int i = 1; i < count; ++i) record << veltrane::ToUtf8(args[i]) << "\n";
+  record << "cwd=" << veltrane::ToUtf8(CurrentFolder()) << "\n";
+  if (count != 5) return 2;
+
+  std::ifstream added(std::filesystem::path(args[3]), std::ios::binary);
+  if (!added) return 4;
+  const std::string content((std::istreambuf_iterator<char>(added)), {});
+  std::ofstream archive(std::filesystem::path(args[2]), std::ios::binary | std::ios::app);
+  archive << content << "|added " << veltrane::ToUtf8(args[4]) << " (" << content.size()
+          << " bytes)";
+  return archive ? 0 : 5;
+}

@@ -1,0 +1,91 @@
+#include "job/job_host_win.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/job/win_files.h"
+
+namespace veltrane {
+namespace {
+
+using testing::Exists;
+using testing::ReadBytes;
+using testing::TempFolder;
+using testing::WriteBytes;
+
+TEST(Win32JobHost, WriteFileCreatesAndReplacesAndLeavesNothingBeside) {
+  TempFolder folder(L"host write");
+  Win32JobHost host;
+  const std::wstring path = folder / L"temp.bat";
+  ASSERT_TRUE(host.WriteFile(path, "first version, longer"));
+  ASSERT_TRUE(host.WriteFile(path, "second"));
+  EXPECT_EQ(ReadBytes(path), "second");
+  ASSERT_TRUE(host.WriteFile(folder / L"war3map.wtg", ""));
+  EXPECT_TRUE(Exists(folder / L"war3map.wtg"));
+  EXPECT_EQ(ReadBytes(folder / L"war3map.wtg"), "");
+  EXPECT_FALSE(Exists(path + L".new"));
+}
+
+TEST(Win32JobHost, WriteFileFailureNamesThePathAndTheSystemsReason) {
+  TempFolder folder(L"host write failure");
+  Win32JobHost host;
+  const std::wstring path = folder / L"missing folder\\temp.bat";
+  const auto result = host.WriteFile(path, "x");
+  ASSERT_FALSE(result);
+  EXPECT_NE(result.message().find("missing folder\\temp.bat"), std::string::npos);
+  EXPECT_GT(result.message().size(), path.size() + 12)
+      << "no system reason in: " << result.message();
+}
+
+TEST(Win32JobHost, WriteFileKeepsTheOldFileWhenTheReplacementCannotBeWritten) {
+  TempFolder folder(L"host write locked");
+  Win32JobHost host;
+  const std::wstring path = folder / L"temp.bat";
+  WriteBytes(path, "old");
+  // A folder where the side file would go makes its creation fail.
+  CreateDirectoryW((path + L".new").c_str(), nullptr);
+  ASSERT_FALSE(host.WriteFile(path, "new"));
+  EXPECT_EQ(ReadBytes(path), "old");
+}
+
+TEST(Win32JobHost, FileExistsSeesFilesButNotFolders) {
+  TempFolder folder(L"host exists");
+  Win32JobHost host;
+  WriteBytes(folder / L"a.w3m", "x");
+  EXPECT_TRUE(host.FileExists(folder / L"a.w3m"));
+  EXPECT_FALSE(host.FileExists(folder / L"b.w3m"));
+  EXPECT_FALSE(host.FileExists(folder.path()));
+}
+
+TEST(Win32JobHost, EncodesExactlyInTheOemCodePageOrRefuses) {
+  Win32JobHost host;
+  ASSERT_EQ(GetOEMCP(), 437u) << "the expectations below are for code page 437";
+  EXPECT_EQ(*host.EncodeForScript(L"C:\\x 100%"), "C:\\x 100%");
+  EXPECT_EQ(*host.EncodeForScript(L"Cart\x00e9s \x00e8"), "Cart\x82s \x8a");
+  EXPECT_EQ(*host.EncodeForScript(L""), "");
+  // U+0160 has a best-fit look-alike ('S') in code page 437, which would name another file.
+  const auto refused = host.EncodeForScript(L"C:\\\x0160koda.w3m");
+  ASSERT_FALSE(refused);
+  EXPECT_NE(refused.message().find("U+0160"), std::string::npos) << refused.message();
+  EXPECT_NE(refused.message().find("437"), std::string::npos) << refused.message();
+  EXPECT_FALSE(host.EncodeForScript(L"\x0416"));
+}
+
+TEST(Win32JobHost, SameFileComparesFullPathsIgnoringCase) {
+  Win32JobHost host;
+  const std::wstring base = L"C:\\Tools\\Veltrane";
+  EXPECT_TRUE(host.SameFile(L"c:\\Maps\\A.w3m", L"C:\\MAPS\\a.W3M", base));
+  EXPECT_TRUE(host.SameFile(L"c:\\Maps\\x\\..\\A.w3m", L"c:/maps/./a.w3m", base));
+  EXPECT_TRUE(host.SameFile(L"map.w3m", L"C:\\Tools\\Veltrane\\MAP.w3m", base));
+  EXPECT_TRUE(host.SameFile(L"c:\\Cart\x00e9s.w3m", L"C:\\CART\x00c9S.W3M", base));
+  EXPECT_FALSE(host.SameFile(L"c:\\Maps\\A.w3m", L"c:\\Maps\\A2.w3m", base));
+  EXPECT_FALSE(host.SameFile(L"map.w3m", L"C:\\map.w3m", base));
+}
+
+TEST(ProgramFolder, IsTheFolderOfTheRunningExecutable) {
+  const auto folder = ProgramFolder();
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(*folder, testing::OwnFolder());
+}
+
+}  // namespace
+}  // namespace veltrane
