@@ -1,0 +1,95 @@
+#include "archiver/codec/compression.h"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include <zlib.h>
+
+#include "archiver/codec/explode.h"
+
+namespace veltrane::mpq {
+namespace {
+
+std::string Hex(unsigned value) {
+  const char* digits = "0123456789abcdef";
+  return std::string("0x") + digits[(value >> 4) & 15] + digits[value & 15];
+}
+
+// Names the methods in a mask the archiver does not decode, for the error message.
+std::string MethodNames(unsigned mask) {
+  if (mask == 0x12) return "LZMA";
+  struct Method {
+    unsigned bit;
+    const char* name;
+  };
+  constexpr Method kMethods[] = {
+      {0x01, "Huffman"}, {0x02, "zlib"},   {0x04, "unknown 0x04"}, {0x08, "PKWARE"},
+      {0x10, "bzip2"},   {0x20, "sparse"}, {0x40, "ADPCM mono"},   {0x80, "ADPCM stereo"}};
+  std::string names;
+  for (const Method& method : kMethods) {
+    if ((mask & method.bit) == 0) continue;
+    if (!names.empty()) names += " + ";
+    names += method.name;
+  }
+  return names.empty() ? "none" : names;
+}
+
+Result<std::vector<std::byte>> Inflate(std::span<const std::byte> in, std::size_t out_size) {
+  constexpr std::size_t kMax = std::numeric_limits<uInt>::max();
+  if (in.size() > kMax || out_size > kMax) return Fail("zlib sector is too large");
+  std::vector<std::byte> out(out_size);
+  z_stream stream{};
+  if (inflateInit(&stream) != Z_OK) return Fail("zlib could not start a decoder");
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<std::byte*>(in.data()));
+  stream.avail_in = static_cast<uInt>(in.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out_size);
+  const int rc = inflate(&stream, Z_FINISH);
+  const std::size_t produced = stream.total_out;
+  const std::string detail = stream.msg ? stream.msg : "";
+  const bool full = stream.avail_out == 0;
+  inflateEnd(&stream);
+  const std::string expected = " bytes, expected " + std::to_string(out_size);
+  if (rc == Z_STREAM_END && produced == out_size) return out;
+  if (rc == Z_STREAM_END)
+    return Fail("zlib stream ends after " + std::to_string(produced) + expected);
+  if (rc == Z_BUF_ERROR && full)
+    return Fail("zlib stream expands beyond " + std::to_string(out_size) + " bytes");
+  if (rc == Z_BUF_ERROR)
+    return Fail("zlib stream is truncated after " + std::to_string(produced) + expected);
+  return Fail("zlib stream is corrupt: " +
+              (detail.empty() ? "error " + std::to_string(rc) : detail));
+}
+
+}  // namespace
+
+Result<std::vector<std::byte>> DecompressSector(std::span<const std::byte> in, std::size_t out_size,
+                                                bool imploded) {
+  if (in.size() == out_size) return std::vector<std::byte>(in.begin(), in.end());
+  if (in.size() > out_size) {
+    return Fail("sector of " + std::to_string(in.size()) + " bytes is larger than its " +
+                std::to_string(out_size) + " bytes of data");
+  }
+  if (imploded) return Explode(in, out_size);
+  if (in.empty()) return Fail("sector is empty, expected " + std::to_string(out_size) + " bytes");
+  const std::byte mask = in[0];
+  if (mask == kMaskZlib) return Inflate(in.subspan(1), out_size);
+  if (mask == kMaskPkware) return Explode(in.subspan(1), out_size);
+  const auto bits = std::to_integer<unsigned>(mask);
+  return Fail("sector compression mask " + Hex(bits) + " (" + MethodNames(bits) +
+              ") is not supported; only zlib (0x02) and PKWARE (0x08) are");
+}
+
+std::vector<std::byte> CompressSectorZlib(std::span<const std::byte> in) {
+  uLong bound = compressBound(static_cast<uLong>(in.size()));
+  std::vector<std::byte> out(1 + bound);
+  out[0] = kMaskZlib;
+  // Only fails for a too-small buffer or a bad level, neither possible here.
+  compress2(reinterpret_cast<Bytef*>(out.data() + 1), &bound,
+            reinterpret_cast<const Bytef*>(in.data()), static_cast<uLong>(in.size()), 9);
+  out.resize(1 + bound);
+  return out;
+}
+
+}  // namespace veltrane::mpq
