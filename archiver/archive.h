@@ -1,0 +1,49 @@
+#pragma once
+// Reading an archive's header and tables out of its bytes, and finding members by name.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archiver/format.h"
+#include "common/result.h"
+
+namespace veltrane::mpq {
+
+struct Archive {
+  std::uint64_t header_offset = 0;  // absolute, a multiple of 512
+  std::uint16_t sector_shift = 0;   // sector size is 512 << shift
+  std::vector<HashEntry> hashes;
+  std::vector<BlockEntry> blocks;
+
+  std::uint32_t SectorSize() const { return 512u << sector_shift; }
+  // Absolute file offset of a header-relative position, wrapping at 32 bits as the game does.
+  std::uint64_t Absolute(std::uint32_t relative) const {
+    return static_cast<std::uint32_t>(header_offset + relative);
+  }
+};
+
+// Parses the archive in `file`; `path` only names it in messages.
+Result<Archive> ParseArchive(std::span<const std::byte> file, std::string_view path);
+
+// The hash slot of the neutral-locale member named `name`, if any.
+std::optional<std::uint32_t> FindMember(const Archive& archive, std::string_view name);
+
+// The first deleted or free slot on `name`'s search path, if the table has one.
+std::optional<std::uint32_t> FindSlotFor(const Archive& archive, std::string_view name);
+
+// Fills `slot` with `name` pointing at `block`.
+void PlaceName(Archive& archive, std::uint32_t slot, std::string_view name, std::uint32_t block);
+
+// How many hash entries refer to `block`.
+std::size_t CountReferences(const Archive& archive, std::uint32_t block);
+
+// The tables enciphered, as they are stored.
+std::vector<std::byte> EncodeHashTable(const Archive& archive);
+std::vector<std::byte> EncodeBlockTable(const Archive& archive);
+
+}  // namespace veltrane::mpq

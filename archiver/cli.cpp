@@ -1,0 +1,49 @@
+#include "archiver/cli.h"
+
+#include "archiver/file.h"
+#include "archiver/update.h"
+
+namespace veltrane::mpq {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: mpqadd a <archive> <file> <name>\n"
+    "  Stores the content of <file> in the MPQ archive <archive> under <name>, replacing\n"
+    "  the member of that name if there is one (names compare case-insensitively, '/'\n"
+    "  equals '\\'). The archive is updated in place; on failure it is left unchanged.\n";
+
+int Add(const std::string& archive, const std::string& file, const std::string& name,
+        std::ostream& err) {
+  auto input = ReadInputFile(PathFromUtf8(file));
+  if (!input) {
+    err << "mpqadd: " << input.message() << "\n";
+    return 1;
+  }
+  auto handle = OpenArchiveFile(PathFromUtf8(archive));
+  if (!handle) {
+    err << "mpqadd: " << handle.message() << "\n";
+    return 1;
+  }
+  auto done = AddToArchive(**handle, name, *input, archive);
+  if (!done) {
+    err << "mpqadd: " << done.message() << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunMpqadd(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
+  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "/?")) {
+    out << kUsage;
+    return 0;
+  }
+  if (args.size() == 4 && (args[0] == "a" || args[0] == "A")) {
+    return Add(args[1], args[2], args[3], err);
+  }
+  err << kUsage;
+  return 2;
+}
+
+}  // namespace veltrane::mpq

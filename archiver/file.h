@@ -1,0 +1,47 @@
+#pragma once
+// The one interface through which the archiver reads and writes the archive file, and the
+// reading of the file to add. Implemented for POSIX (file_posix.cpp) and Win32 (file_win.cpp).
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/result.h"
+
+namespace veltrane::mpq {
+
+class ArchiveFile {
+ public:
+  virtual ~ArchiveFile() = default;
+  virtual Result<std::vector<std::byte>> ReadAll() = 0;
+  virtual Result<void> WriteAt(std::uint64_t offset, std::span<const std::byte> data) = 0;
+  // Makes everything written so far durable before anything later is written.
+  virtual Result<void> Flush() = 0;
+  virtual Result<void> Truncate(std::uint64_t size) = 0;
+};
+
+// Opens an existing archive for reading and writing, refusing one that another process
+// holds locked.
+Result<std::unique_ptr<ArchiveFile>> OpenArchiveFile(const std::filesystem::path& path);
+
+struct InputFile {
+  std::vector<std::byte> content;
+  std::uint64_t file_time = 0;  // last modification, in 100 ns units since 1601-01-01 UTC
+};
+
+Result<InputFile> ReadInputFile(const std::filesystem::path& path);
+
+// A path converted from UTF-8 and back, for arguments and messages.
+inline std::filesystem::path PathFromUtf8(const std::string& text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+inline std::string PathToUtf8(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+}  // namespace veltrane::mpq

@@ -1,0 +1,51 @@
+#pragma once
+// The two bookkeeping members: (listfile), the names of members, and (attributes), a CRC32,
+// file time and MD5 per block table entry.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace veltrane::mpq {
+
+// Member names compare case-insensitively, with '/' equal to '\'.
+bool SameMemberName(std::string_view a, std::string_view b);
+
+// Whether the listfile names `name` (lines split at CR, LF or ';').
+bool ListfileHas(std::span<const std::byte> listfile, std::string_view name);
+
+// The listfile with `name` appended on a line of its own, with '\' as its separator.
+std::vector<std::byte> ListfileWith(std::span<const std::byte> listfile, std::string_view name);
+
+inline constexpr std::uint32_t kAttributeCrc32 = 0x1;
+inline constexpr std::uint32_t kAttributeFileTime = 0x2;
+inline constexpr std::uint32_t kAttributeMd5 = 0x4;
+inline constexpr std::uint32_t kAttributePatchBit = 0x8;
+
+struct Attributes {
+  std::uint32_t version = 100;
+  std::uint32_t flags = 0;
+  std::vector<std::uint32_t> crc32;
+  std::vector<std::uint64_t> file_time;
+  std::vector<std::array<std::byte, 16>> md5;
+  std::vector<bool> patch_bit;
+
+  // Entries are indexed by block; grows or shrinks every present array to `count`.
+  void Resize(std::size_t count);
+  // Sets the entry of `block` for the given content and time, in the arrays present.
+  void Describe(std::size_t block, std::span<const std::byte> content, std::uint64_t time);
+  // Marks `block` as holding no known values (used for (attributes) itself).
+  void Clear(std::size_t block);
+};
+
+// Parses (attributes) written for `block_count` blocks (or one fewer, as some tools write);
+// nothing when the layout is not one of those.
+std::optional<Attributes> ParseAttributes(std::span<const std::byte> data, std::size_t block_count);
+
+std::vector<std::byte> EncodeAttributes(const Attributes& attributes);
+
+}  // namespace veltrane::mpq

@@ -1,0 +1,175 @@
+#include "storm_fixture.h"
+
+#include <StormLib.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace veltrane::mpq::test {
+
+Bytes MakeContent(std::size_t size, std::uint32_t seed, bool compressible) {
+  std::mt19937 random(seed);
+  Bytes out(size);
+  for (std::size_t i = 0; i < size; ++i) {
+    out[i] = compressible ? std::byte("trigger war3map "[(i / 7 + random() % 3) % 16])
+                          : std::byte(random() & 0xFF);
+  }
+  return out;
+}
+
+Bytes ToBytes(const std::string& text) {
+  Bytes out;
+  for (char c : text) out.push_back(static_cast<std::byte>(c));
+  return out;
+}
+
+Bytes ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  Bytes out(chars.size());
+  std::memcpy(out.data(), chars.data(), chars.size());
+  return out;
+}
+
+void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << "cannot write " << path;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "mpqadd-test-XXXXXX").string();
+  EXPECT_NE(::mkdtemp(pattern.data()), nullptr);
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+namespace {
+
+void AddMember(HANDLE mpq, const MemberSpec& member) {
+  HANDLE file = nullptr;
+  ASSERT_TRUE(SFileCreateFile(mpq, member.name.c_str(), 0x01D0000000000000ull,
+                              static_cast<DWORD>(member.content.size()), 0, member.flags, &file))
+      << member.name << ": " << GetLastError();
+  if (!member.content.empty()) {
+    ASSERT_TRUE(SFileWriteFile(file, member.content.data(),
+                               static_cast<DWORD>(member.content.size()), member.compression))
+        << member.name << ": " << GetLastError();
+  }
+  ASSERT_TRUE(SFileFinishFile(file)) << member.name << ": " << GetLastError();
+}
+
+}  // namespace
+
+void CreateArchive(const std::filesystem::path& path, const ArchiveSpec& spec) {
+  SFILE_CREATE_MPQ create{};
+  create.cbSize = sizeof(create);
+  create.dwMpqVersion = 0;
+  create.dwFileFlags1 = spec.listfile ? spec.internal_flags : 0;
+  create.dwFileFlags2 = spec.attributes ? spec.internal_flags : 0;
+  create.dwAttrFlags =
+      spec.attributes ? (MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME | MPQ_ATTRIBUTE_MD5) : 0;
+  create.dwSectorSize = spec.sector_size;
+  create.dwMaxFileCount = spec.max_files;
+  std::filesystem::remove(path);
+  HANDLE mpq = nullptr;
+  ASSERT_TRUE(SFileCreateArchive2(path.c_str(), &create, &mpq)) << path << ": " << GetLastError();
+  for (const auto& member : spec.members) AddMember(mpq, member);
+  ASSERT_TRUE(SFileCloseArchive(mpq)) << GetLastError();
+}
+
+namespace {
+
+HANDLE OpenForRead(const std::filesystem::path& archive) {
+  HANDLE mpq = nullptr;
+  if (!SFileOpenArchive(archive.c_str(), 0, STREAM_FLAG_READ_ONLY, &mpq)) return nullptr;
+  return mpq;
+}
+
+}  // namespace
+
+std::optional<Bytes> StormRead(const std::filesystem::path& archive, const std::string& name) {
+  HANDLE mpq = OpenForRead(archive);
+  if (mpq == nullptr) return std::nullopt;
+  std::optional<Bytes> out;
+  HANDLE file = nullptr;
+  if (SFileOpenFileEx(mpq, name.c_str(), SFILE_OPEN_FROM_MPQ, &file)) {
+    const DWORD size = SFileGetFileSize(file, nullptr);
+    Bytes data(size);
+    DWORD got = 0;
+    if (size != SFILE_INVALID_SIZE &&
+        (size == 0 || (SFileReadFile(file, data.data(), size, &got, nullptr) && got == size))) {
+      out = std::move(data);
+    }
+    SFileCloseFile(file);
+  }
+  SFileCloseArchive(mpq);
+  return out;
+}
+
+std::uint32_t StormVerify(const std::filesystem::path& archive, const std::string& name) {
+  HANDLE mpq = OpenForRead(archive);
+  if (mpq == nullptr) return VERIFY_OPEN_ERROR;
+  const DWORD result = SFileVerifyFile(
+      mpq, name.c_str(), SFILE_VERIFY_SECTOR_CRC | SFILE_VERIFY_FILE_CRC | SFILE_VERIFY_FILE_MD5);
+  SFileCloseArchive(mpq);
+  return result & VERIFY_FILE_ERROR_MASK;
+}
+
+bool StormListed(const std::filesystem::path& archive, const std::string& name) {
+  HANDLE mpq = OpenForRead(archive);
+  if (mpq == nullptr) return false;
+  SFILE_FIND_DATA found{};
+  bool listed = false;
+  HANDLE find = SFileFindFirstFile(mpq, "*", &found, nullptr);
+  for (bool more = find != nullptr; more; more = SFileFindNextFile(find, &found)) {
+    if (strcasecmp(found.cFileName, name.c_str()) == 0) listed = true;
+  }
+  if (find != nullptr) SFileFindClose(find);
+  SFileCloseArchive(mpq);
+  return listed;
+}
+
+std::filesystem::path ToolPath() {
+  return MPQADD_PATH;
+}
+
+RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& cwd) {
+  int pipe_fds[2];
+  if (::pipe(pipe_fds) != 0) return {};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(pipe_fds[1], 2);
+    ::close(pipe_fds[0]);
+    if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
+    std::vector<char*> argv{const_cast<char*>(MPQADD_PATH)};
+    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    ::execv(MPQADD_PATH, argv.data());
+    ::_exit(127);
+  }
+  ::close(pipe_fds[1]);
+  RunResult result;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(pipe_fds[0], buffer, sizeof(buffer))) > 0;) {
+    result.err.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(pipe_fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+}  // namespace veltrane::mpq::test

@@ -1,0 +1,44 @@
+#include "tables.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "storm_fixture.h"
+
+namespace veltrane::mpq::test {
+
+std::uint32_t GetU32(const std::vector<std::byte>& bytes, std::size_t offset) {
+  std::uint32_t value = 0;
+  for (int i = 3; i >= 0; --i)
+    value = (value << 8) | std::to_integer<std::uint32_t>(bytes.at(offset + i));
+  return value;
+}
+
+void SetU32(std::vector<std::byte>& bytes, std::size_t offset, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes.at(offset + i) = std::byte((value >> (8 * i)) & 0xFF);
+}
+
+Archive LoadTables(const std::filesystem::path& path) {
+  const Bytes bytes = ReadBytes(path);
+  auto archive = ParseArchive(bytes, path.string());
+  EXPECT_TRUE(archive.ok()) << (archive ? "" : archive.message());
+  return archive ? *archive : Archive{};
+}
+
+void EditTables(const std::filesystem::path& path, const std::function<void(Archive&)>& edit) {
+  Bytes bytes = ReadBytes(path);
+  auto archive = ParseArchive(bytes, path.string());
+  ASSERT_TRUE(archive.ok()) << archive.message();
+  edit(*archive);
+  const std::size_t header = static_cast<std::size_t>(archive->header_offset);
+  const auto hashes = EncodeHashTable(*archive);
+  const auto blocks = EncodeBlockTable(*archive);
+  std::copy(hashes.begin(), hashes.end(),
+            bytes.begin() + archive->Absolute(GetU32(bytes, header + kHashPositionField)));
+  std::copy(blocks.begin(), blocks.end(),
+            bytes.begin() + archive->Absolute(GetU32(bytes, header + kBlockPositionField)));
+  WriteBytes(path, bytes);
+}
+
+}  // namespace veltrane::mpq::test
