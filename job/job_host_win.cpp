@@ -128,17 +128,23 @@ Result<> Win32JobHost::LaunchScript(const std::wstring& script_path,
   return {};
 }
 
-Result<std::wstring> ProgramFolder() {
+Result<std::wstring> ExecutablePath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
     if (length == 0) return SystemFailure("find the program's own path", L"", GetLastError());
     if (length < path.size()) {
       path.resize(length);
-      break;
+      return path;
     }
     path.resize(path.size() * 2);
   }
+}
+
+Result<std::wstring> ProgramFolder() {
+  auto executable = ExecutablePath();
+  if (!executable) return executable;
+  std::wstring path = std::move(*executable);
   const size_t separator = path.find_last_of(L"\\/");
   path.resize(separator == std::wstring::npos ? 0 : separator);
   // A drive root keeps its separator: "C:" alone would name the drive's current folder.

@@ -16,7 +16,10 @@ class Win32JobHost final : public JobHost {
                         const std::wstring& working_folder) override;
 };
 
-// The folder that holds the running executable, as the system reports it.
+// The full path of the running executable, as the system reports it.
+Result<std::wstring> ExecutablePath();
+
+// The folder that holds the running executable; a drive root keeps its separator.
 Result<std::wstring> ProgramFolder();
 
 }  // namespace veltrane

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <windows.h>
+
+#include <commdlg.h>
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "common/result.h"
+#include "window/pickers.h"
+
+namespace veltrane {
+
+// One open or save picker that keeps its file name from one use to the next. Cancelling
+// changes nothing: neither the kept name nor, for the caller, the box.
+class FilePicker {
+ public:
+  explicit FilePicker(const PickerSpec& spec);
+
+  // The confirmed full path, nothing when cancelled, or the picker's own failure.
+  Result<std::optional<std::wstring>> Show(HWND owner);
+
+  // The settings the picker is shown with, for the given name buffer.
+  OPENFILENAMEW Options(HWND owner, wchar_t* name_buffer) const;
+  std::wstring kept_name() const { return file_name_.data(); }
+
+ private:
+  PickerSpec spec_;
+  std::wstring filter_;  // description, NUL, pattern, NUL, NUL
+  std::wstring default_extension_;
+  std::wstring title_;
+  std::array<wchar_t, kPickerNameCapacity> file_name_{};
+};
+
+}  // namespace veltrane

@@ -1,0 +1,55 @@
+// The program's entry: the main window and its message loop.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include "common/text.h"
+#include "job/job_host_win.h"
+#include "job/run_job.h"
+#include "window/main_window_win.h"
+#include "window/setting.h"
+
+namespace {
+
+int Refuse(const std::string& message) {
+  MessageBoxW(nullptr, veltrane::FromUtf8(message).c_str(), L"Veltrane", MB_OK | MB_ICONERROR);
+  return 1;
+}
+
+int RunMessageLoop(HWND window) {
+  MSG message;
+  BOOL got;
+  while ((got = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+    // The dialog manager gives Tab and Shift+Tab between the controls.
+    if (IsWindow(window) && IsDialogMessageW(window, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return got == 0 ? static_cast<int>(message.wParam) : 1;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
+  // The shell may hand the script's launch to COM components.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+
+  const auto executable = veltrane::ExecutablePath();
+  if (!executable) return Refuse(executable.message());
+  const auto folder = veltrane::ProgramFolder();
+  if (!folder) return Refuse(folder.message());
+
+  veltrane::Win32JobHost host;
+  veltrane::MainWindow window({
+      [&host](const veltrane::JobPaths& paths) { return veltrane::RunJob(paths, host); },
+      *folder,
+      veltrane::ApplicationName(*executable),
+  });
+  if (auto created = window.Create(show_command); !created) return Refuse(created.message());
+  const int exit_code = RunMessageLoop(window.hwnd());
+  if (SUCCEEDED(com)) CoUninitialize();
+  return exit_code;
+}

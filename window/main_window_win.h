@@ -1,0 +1,70 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "common/result.h"
+#include "job/job_paths.h"
+#include "window/file_picker_win.h"
+#include "window/layout.h"
+
+namespace veltrane {
+
+// What the main window needs from the rest of the program.
+struct MainWindowDeps {
+  std::function<Result<>(const JobPaths&)> run_job;
+  std::wstring program_folder;
+  std::wstring application_name;  // names the remembered setting
+  bool quit_on_destroy = true;    // the program ends with its only window
+};
+
+// The program's only window: three path boxes with their pickers, "Start!" and "Quit".
+class MainWindow {
+ public:
+  explicit MainWindow(MainWindowDeps deps);
+  ~MainWindow();
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // Creates the window, fills the archiver box from the setting, shows it and gives the
+  // first box the focus.
+  Result<> Create(int show_command);
+  HWND hwnd() const { return hwnd_; }
+  int dpi() const { return dpi_; }
+  const FilePicker& picker(ControlId button) const;
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
+  LRESULT Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+
+  void OnCommand(int id);
+  void OnStart();
+  void OnBrowse(FilePicker& picker, ControlId box);
+  void OnClose();
+  void OnActivate(WPARAM wparam);
+  void OnDpiChanged(int dpi, const RECT& suggested);
+  void StoreSettingOnce(bool report_failure);
+
+  bool CreateControls();
+  void ApplyLayout();
+  void SizeClientArea();
+  std::wstring Text(ControlId id) const;
+  void ShowError(const std::string& message) const;
+
+  MainWindowDeps deps_;
+  HWND hwnd_ = nullptr;
+  HFONT font_ = nullptr;
+  HWND focus_before_deactivation_ = nullptr;
+  int dpi_ = 96;
+  bool setting_stored_ = false;
+  FilePicker archiver_picker_{kArchiverPicker};
+  FilePicker source_picker_{kSourceMapPicker};
+  FilePicker destination_picker_{kDestinationPicker};
+};
+
+// The window's class name, for tests and tools that look for it.
+inline constexpr wchar_t kMainWindowClass[] = L"VeltraneMain";
+
+}  // namespace veltrane

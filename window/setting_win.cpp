@@ -1,0 +1,65 @@
+#include "window/setting_win.h"
+
+#include <windows.h>
+
+#include "common/system_error_win.h"
+#include "window/setting.h"
+
+namespace veltrane {
+namespace {
+
+class UniqueKey {
+ public:
+  UniqueKey() = default;
+  UniqueKey(const UniqueKey&) = delete;
+  UniqueKey& operator=(const UniqueKey&) = delete;
+  ~UniqueKey() {
+    if (key_ != nullptr) RegCloseKey(key_);
+  }
+  HKEY* out() { return &key_; }
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+Error RegistryFailure(const std::wstring& key, LSTATUS status) {
+  return SystemFailure("store the archiver path in", L"HKEY_CURRENT_USER\\" + key,
+                       static_cast<DWORD>(status));
+}
+
+}  // namespace
+
+std::wstring LoadArchiverPath(const std::wstring& application_name) {
+  const std::wstring key = SettingsKey(application_name);
+  const std::wstring value_name(kArchiverKey);
+  DWORD size = 0;
+  if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), value_name.c_str(), RRF_RT_REG_SZ, nullptr,
+                   nullptr, &size) != ERROR_SUCCESS) {
+    return std::wstring(kDefaultArchiverPath);
+  }
+  std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+  size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+  if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), value_name.c_str(), RRF_RT_REG_SZ, nullptr,
+                   value.data(), &size) != ERROR_SUCCESS) {
+    return std::wstring(kDefaultArchiverPath);
+  }
+  value.resize(wcsnlen(value.c_str(), value.size()));
+  return value;
+}
+
+Result<> StoreArchiverPath(const std::wstring& application_name, const std::wstring& path) {
+  const std::wstring key = SettingsKey(application_name);
+  UniqueKey handle;
+  LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                                   nullptr, handle.out(), nullptr);
+  if (status != ERROR_SUCCESS) return RegistryFailure(key, status);
+  const std::wstring value_name(kArchiverKey);
+  status = RegSetValueExW(handle.get(), value_name.c_str(), 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(path.c_str()),
+                          static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+  if (status != ERROR_SUCCESS) return RegistryFailure(key, status);
+  return {};
+}
+
+}  // namespace veltrane
