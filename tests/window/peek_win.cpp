@@ -1,0 +1,257 @@
+// peek.exe: looks at a live top-level window from outside, the way a test or a person would.
+// It finds the window by its exact caption (optionally also by class, by the Windows process
+// id, or by the full path of the process's executable) and prints, in UTF-8:
+//   default   one line per child: "<id>\t<class>\t<text>", then "focus\t<id>" (or "none");
+//             in this listing CR, LF and TAB inside a text are written as \r \n \t
+//   --text N  the exact text of the child with control id N, followed by one LF
+//   --focus   the control id of the child that has the keyboard focus, or "none"
+//   --hwnd    the window handle in hex
+//   --close   posts WM_CLOSE to the window, as its close box does
+// --wait S waits up to S seconds for a visible window with that caption to exist.
+// Exit codes: 0 done, 1 no such window, 2 bad arguments, 3 no child with that id.
+#include <windows.h>
+
+#include <cwchar>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+enum class Action { kList, kText, kFocus, kHwnd, kClose };
+
+struct Options {
+  std::wstring title;
+  std::wstring class_name;
+  std::wstring exe;
+  DWORD pid = 0;
+  double wait_seconds = 0;
+  Action action = Action::kList;
+  int control_id = 0;
+};
+
+void WriteTo(DWORD stream, std::wstring_view text) {
+  if (text.empty()) return;
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                      nullptr, nullptr);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(stream), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+            nullptr);
+}
+
+void WriteOut(std::wstring_view text) {
+  WriteTo(STD_OUTPUT_HANDLE, text);
+}
+void WriteError(std::wstring_view text) {
+  WriteTo(STD_ERROR_HANDLE, text);
+}
+
+constexpr std::wstring_view kUsage =
+    L"usage: peek.exe [--pid N] [--exe PATH] [--class NAME] [--wait SECONDS]\n"
+    L"                [--text ID | --focus | --hwnd | --close] CAPTION\n";
+
+std::optional<Options> ParseArguments(int argc, wchar_t** argv) {
+  Options options;
+  bool have_title = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring_view arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (arg == L"--pid" && has_value) {
+      options.pid = static_cast<DWORD>(std::wcstoul(argv[++i], nullptr, 10));
+    } else if (arg == L"--exe" && has_value) {
+      options.exe = argv[++i];
+    } else if (arg == L"--class" && has_value) {
+      options.class_name = argv[++i];
+    } else if (arg == L"--wait" && has_value) {
+      options.wait_seconds = std::wcstod(argv[++i], nullptr);
+    } else if (arg == L"--text" && has_value) {
+      options.action = Action::kText;
+      options.control_id = static_cast<int>(std::wcstol(argv[++i], nullptr, 10));
+    } else if (arg == L"--focus") {
+      options.action = Action::kFocus;
+    } else if (arg == L"--hwnd") {
+      options.action = Action::kHwnd;
+    } else if (arg == L"--close") {
+      options.action = Action::kClose;
+    } else if (!arg.starts_with(L"--") && !have_title) {
+      options.title = arg;
+      have_title = true;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (!have_title) return std::nullopt;
+  return options;
+}
+
+std::wstring ClassOf(HWND window) {
+  wchar_t name[256] = {};
+  const int length = GetClassNameW(window, name, 256);
+  return std::wstring(name, static_cast<size_t>(length > 0 ? length : 0));
+}
+
+// The text as WM_GETTEXT gives it; a window that does not answer within two seconds
+// gives an empty text rather than hanging the caller.
+std::wstring TextOf(HWND window) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 2000, &length)) {
+    return {};
+  }
+  std::vector<wchar_t> buffer(length + 1, L'\0');
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, buffer.size(),
+                           reinterpret_cast<LPARAM>(buffer.data()), SMTO_ABORTIFHUNG, 2000,
+                           &copied)) {
+    return {};
+  }
+  return std::wstring(buffer.data(), copied);
+}
+
+bool SameTextIgnoringCase(std::wstring_view a, std::wstring_view b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+std::wstring ImagePathOf(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) return {};
+  wchar_t path[MAX_PATH * 2] = {};
+  DWORD size = MAX_PATH * 2;
+  const bool ok = QueryFullProcessImageNameW(process, 0, path, &size);
+  CloseHandle(process);
+  return ok ? std::wstring(path, size) : std::wstring();
+}
+
+struct Search {
+  const Options* options;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK ConsiderWindow(HWND window, LPARAM context) {
+  auto* search = reinterpret_cast<Search*>(context);
+  const Options& options = *search->options;
+  if (!IsWindowVisible(window)) return TRUE;
+  if (TextOf(window) != options.title) return TRUE;
+  if (!options.class_name.empty() && ClassOf(window) != options.class_name) return TRUE;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (options.pid != 0 && pid != options.pid) return TRUE;
+  if (!options.exe.empty() && !SameTextIgnoringCase(ImagePathOf(pid), options.exe)) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+HWND FindTopLevel(const Options& options) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(options.wait_seconds * 1000);
+  for (;;) {
+    Search search{&options};
+    EnumWindows(ConsiderWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found != nullptr || GetTickCount64() >= deadline) return search.found;
+    Sleep(50);
+  }
+}
+
+// The direct children in Z order, which for controls never reordered is creation order.
+std::vector<HWND> ChildrenOf(HWND window) {
+  std::vector<HWND> children;
+  for (HWND child = GetWindow(window, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    children.push_back(child);
+  }
+  return children;
+}
+
+// The child (or the child holding a focused grandchild) that has the keyboard focus of the
+// window's thread, or null when the focus is elsewhere or nowhere.
+HWND FocusedChild(HWND window) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof(info);
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+  HWND focus = info.hwndFocus;
+  while (focus != nullptr && GetParent(focus) != window) focus = GetParent(focus);
+  return focus;
+}
+
+std::wstring Escaped(std::wstring_view text) {
+  std::wstring out;
+  for (const wchar_t c : text) {
+    switch (c) {
+      case L'\r':
+        out += L"\\r";
+        break;
+      case L'\n':
+        out += L"\\n";
+        break;
+      case L'\t':
+        out += L"\\t";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+std::wstring FocusLine(HWND window) {
+  const HWND focus = FocusedChild(window);
+  if (focus == nullptr) return L"none";
+  return std::to_wstring(GetDlgCtrlID(focus));
+}
+
+int Run(const Options& options) {
+  const HWND window = FindTopLevel(options);
+  if (window == nullptr) {
+    WriteError(L"peek: no visible window captioned \"" + options.title + L"\"\n");
+    return 1;
+  }
+  switch (options.action) {
+    case Action::kList: {
+      std::wstring out;
+      for (const HWND child : ChildrenOf(window)) {
+        out += std::to_wstring(GetDlgCtrlID(child)) + L"\t" + ClassOf(child) + L"\t" +
+               Escaped(TextOf(child)) + L"\n";
+      }
+      out += L"focus\t" + FocusLine(window) + L"\n";
+      WriteOut(out);
+      return 0;
+    }
+    case Action::kText: {
+      const HWND child = GetDlgItem(window, options.control_id);
+      if (child == nullptr) {
+        WriteError(L"peek: no control with id " + std::to_wstring(options.control_id) + L"\n");
+        return 3;
+      }
+      WriteOut(TextOf(child) + L"\n");
+      return 0;
+    }
+    case Action::kFocus:
+      WriteOut(FocusLine(window) + L"\n");
+      return 0;
+    case Action::kHwnd: {
+      wchar_t hex[32];
+      swprintf(hex, 32, L"0x%08lx\n",
+               static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(window)));
+      WriteOut(hex);
+      return 0;
+    }
+    case Action::kClose:
+      PostMessageW(window, WM_CLOSE, 0, 0);
+      return 0;
+  }
+  return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::optional<Options> options = ParseArguments(argc, argv);
+  if (!options) {
+    WriteError(kUsage);
+    return 2;
+  }
+  return Run(*options);
+}
