@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "archiver/archive.h"
 #include "archiver/crypt.h"
 #include "archiver/side_files.h"
 #include "storm_fixture.h"
@@ -39,11 +40,83 @@ struct Case {
   Bytes content;
   std::size_t preamble = 0;
   std::function<void(Bytes&, std::size_t header)> damage;  // applied to the fresh archive
+  std::function<void(const std::filesystem::path&)> edit;  // then applied to its tables
+  std::vector<MemberSpec> also;  // further names that must read back as given
+  std::string error;             // when set: the run must fail with this in its message
 };
+
+// Moves `name`'s entry one slot on and leaves a deleted entry where it was, so a search
+// must walk past the deleted entry to find it.
+void PutBehindDeleted(Archive& archive, const std::string& name) {
+  const auto slot = FindMember(archive, name);
+  ASSERT_TRUE(slot.has_value());
+  const std::uint32_t next = (*slot + 1) % archive.hashes.size();
+  ASSERT_EQ(archive.hashes[next].block, kFreeSlot) << "pick a name with a free slot after it";
+  archive.hashes[next] = archive.hashes[*slot];
+  archive.hashes[*slot].block = kDeletedSlot;
+}
+
+// Fills every free slot with a name that points at no block (readers skip those).
+void FillFreeSlots(Archive& archive) {
+  for (auto& entry : archive.hashes) {
+    if (entry.block == kFreeSlot) entry = HashEntry{0x1234, 0x5678, 0, 0, 0x7FFFFFFF};
+  }
+}
+
+// Moves the hash table into the preamble, before the header; its position wraps at 32 bits.
+void TablesBeforeHeader(Bytes& bytes, std::size_t header) {
+  const std::uint32_t position = GetU32(bytes, header + kHashPositionField);
+  const std::uint32_t size = GetU32(bytes, header + kHashCountField) * 16;
+  ASSERT_LE(64 + size, header);
+  std::copy_n(bytes.begin() + header + position, size, bytes.begin() + 64);
+  SetU32(bytes, header + kHashPositionField, static_cast<std::uint32_t>(64 - header));
+}
+
+template <class Base>
+void AddTableShapes(std::vector<Case>& cases, Base base) {
+  Case behind = base("ReplaceBehindDeletedEntry", "war3map.j", MakeContent(4000, 40));
+  behind.edit = [](const std::filesystem::path& path) {
+    EditTables(path, [](Archive& a) { PutBehindDeleted(a, "war3map.j"); });
+  };
+  cases.push_back(behind);
+  Case full = base("FullTableReplace", "war3map.wts", MakeContent(4000, 41));
+  full.edit = [](const std::filesystem::path& path) { EditTables(path, FillFreeSlots); };
+  cases.push_back(full);
+  full.label = "FullTableAddFails";
+  full.name = "war3map.wtg";
+  full.error = "has no free slot";
+  cases.push_back(full);
+  Case reuse = full;
+  reuse.label = "FullTableAddTakesDeletedSlot";
+  reuse.error.clear();
+  reuse.edit = [](const std::filesystem::path& path) {
+    EditTables(path, [](Archive& a) {
+      FillFreeSlots(a);
+      a.hashes[7].block = kDeletedSlot;
+    });
+  };
+  cases.push_back(reuse);
+  Case shared = base("ReplaceSharedBlockKeepsAlias", "war3map.j", MakeContent(4000, 42));
+  shared.edit = [](const std::filesystem::path& path) {
+    EditTables(path, [](Archive& a) {
+      PlaceName(a, *FindSlotFor(a, "alias.j"), "alias.j",
+                a.hashes[*FindMember(a, "war3map.j")].block);
+    });
+  };
+  shared.also = {{"alias.j", MixedMembers()[0].content}};
+  cases.push_back(shared);
+  Case wrap = base("HashTableBeforeHeader", "war3map.wtg", MakeContent(4000, 43));
+  wrap.preamble = 2048;
+  wrap.damage = TablesBeforeHeader;
+  cases.push_back(wrap);
+}
 
 std::vector<Case> Cases() {
   auto base = [](std::string label, std::string name, Bytes content) {
-    Case c{std::move(label), {}, std::move(name), std::move(content)};
+    Case c;
+    c.label = std::move(label);
+    c.name = std::move(name);
+    c.content = std::move(content);
     c.spec.members = MixedMembers();
     c.spec.max_files = 32;
     return c;
@@ -112,6 +185,7 @@ std::vector<Case> Cases() {
   Case small_sectors = base("SmallSectors", "war3map.wtg", MakeContent(5000, 30));
   small_sectors.spec.sector_size = 1024;
   cases.push_back(small_sectors);
+  AddTableShapes(cases, base);
   return cases;
 }
 
@@ -136,7 +210,12 @@ void ExpectMembers(const std::filesystem::path& archive, const Case& c) {
     EXPECT_TRUE(StormListed(archive, stored));
     EXPECT_EQ(StormVerify(archive, "(listfile)"), 0u);
   }
-  if (c.spec.attributes) EXPECT_EQ(StormVerify(archive, "(attributes)"), 0u);
+  if (c.spec.attributes) {
+    EXPECT_EQ(StormVerify(archive, "(attributes)"), 0u);
+  }
+  for (const auto& member : c.also) {
+    EXPECT_EQ(StormRead(archive, member.name), member.content) << member.name;
+  }
 }
 
 TEST_P(Update, StoresMemberAndKeepsEverythingElse) {
@@ -149,9 +228,17 @@ TEST_P(Update, StoresMemberAndKeepsEverythingElse) {
   before.insert(before.end(), fresh.begin(), fresh.end());
   if (c.damage) c.damage(before, c.preamble);
   WriteBytes(archive, before);
+  if (c.edit) c.edit(archive);
+  before = ReadBytes(archive);
   WriteBytes(dir / "input.bin", c.content);
 
   const RunResult run = RunTool({"a", archive.string(), "input.bin", c.name}, dir.path());
+  if (!c.error.empty()) {
+    EXPECT_NE(run.exit_code, 0);
+    EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+    EXPECT_EQ(ReadBytes(archive), before);
+    return;
+  }
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.err, "");
 
