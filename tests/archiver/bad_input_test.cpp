@@ -1,0 +1,135 @@
+// Failures: one clear line on stderr, a non-zero exit, and the archive byte-identical.
+#include <StormLib.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "storm_fixture.h"
+#include "tables.h"
+
+namespace veltrane::mpq::test {
+namespace {
+
+struct BadCase {
+  std::string label;
+  std::function<void(Bytes& archive)> damage;  // on a valid archive's bytes
+  std::string expected;                        // part of the message
+  std::string input = "input.bin";             // the file argument
+};
+
+void SetHeader(Bytes& bytes, std::size_t field, std::uint32_t value) {
+  SetU32(bytes, field, value);
+}
+
+std::vector<BadCase> BadCases() {
+  return {
+      {"NotAnArchive", [](Bytes& b) { b = MakeContent(5000, 3, false); }, "not an MPQ archive"},
+      {"EmptyFile", [](Bytes& b) { b.clear(); }, "not an MPQ archive"},
+      {"Truncated", [](Bytes& b) { b.resize(b.size() * 3 / 5); }, "lies outside the file"},
+      {"HashCountHuge", [](Bytes& b) { SetHeader(b, kHashCountField, 0x10000000); },
+       "hash table (268435456 entries"},
+      {"HashCountZero", [](Bytes& b) { SetHeader(b, kHashCountField, 0); }, "hash table is empty"},
+      {"BlockTablePastEnd", [](Bytes& b) { SetHeader(b, kBlockPositionField, 0x7FFFFFF0); },
+       "block table"},
+      {"BlockCountHuge", [](Bytes& b) { SetHeader(b, kBlockCountField, 0xFFFFFFFF); },
+       "block table"},
+      {"SectorShiftHuge", [](Bytes& b) { b[14] = std::byte{40}; }, "sector size shift 40"},
+      {"InputMissing", nullptr, "cannot open file to add 'missing.bin': No such file",
+       "missing.bin"},
+      {"InputIsFolder", nullptr, "not a regular file", "."},
+  };
+}
+
+void PrintTo(const BadCase& c, std::ostream* out) {
+  *out << c.label;
+}
+
+class BadInput : public testing::TestWithParam<BadCase> {};
+
+TEST_P(BadInput, FailsWithOneLineAndLeavesArchiveAsItWas) {
+  const BadCase& c = GetParam();
+  TempDir dir;
+  const auto archive = dir / "map.w3m";
+  ArchiveSpec spec;
+  spec.members = {{"war3map.j", MakeContent(9000, 1)}};
+  CreateArchive(archive, spec);
+  Bytes before = ReadBytes(archive);
+  if (c.damage) c.damage(before);
+  WriteBytes(archive, before);
+  WriteBytes(dir / "input.bin", MakeContent(3000, 2));
+
+  const RunResult run = RunTool({"a", archive.string(), c.input, "war3map.wtg"}, dir.path());
+  EXPECT_NE(run.exit_code, 0);
+  EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  EXPECT_NE(run.err.find(c.expected), std::string::npos) << run.err;
+  if (c.input == "input.bin") {
+    EXPECT_NE(run.err.find(archive.string()), std::string::npos);
+  }
+  EXPECT_EQ(ReadBytes(archive), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Archives, BadInput, testing::ValuesIn(BadCases()),
+                         [](const testing::TestParamInfo<BadCase>& info) {
+                           return info.param.label;
+                         });
+
+TEST(BadArchivePath, MissingOrFolderOrLocked) {
+  TempDir dir;
+  WriteBytes(dir / "input.bin", MakeContent(100, 1));
+  const auto archive = dir / "map.w3m";
+  ArchiveSpec spec;
+  CreateArchive(archive, spec);
+  const Bytes before = ReadBytes(archive);
+  const int holder = ::open(archive.c_str(), O_RDWR);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  struct {
+    std::string archive;
+    std::string expected;
+  } const cases[] = {
+      {(dir / "absent.w3m").string(),
+       "cannot open archive '" + (dir / "absent.w3m").string() + "': No such file or directory"},
+      {dir.path().string(), "cannot open archive"},
+      {archive.string(), "cannot lock archive '" + archive.string() + "'"},
+  };
+  for (const auto& c : cases) {
+    const RunResult run = RunTool({"a", c.archive, "input.bin", "x.txt"}, dir.path());
+    EXPECT_NE(run.exit_code, 0) << c.archive;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find(c.expected), std::string::npos) << run.err;
+  }
+  ::close(holder);
+  EXPECT_EQ(ReadBytes(archive), before);
+}
+
+TEST(BadArchivePath, ReadOnlyArchive) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes to read-only files";
+  TempDir dir;
+  WriteBytes(dir / "input.bin", MakeContent(100, 1));
+  const auto archive = dir / "map.w3m";
+  CreateArchive(archive, ArchiveSpec{});
+  std::filesystem::permissions(archive, std::filesystem::perms::owner_read);
+  const RunResult run = RunTool({"a", archive.string(), "input.bin", "x.txt"}, dir.path());
+  EXPECT_NE(run.exit_code, 0);
+  EXPECT_NE(run.err.find("Permission denied"), std::string::npos) << run.err;
+}
+
+TEST(Usage, WrongArgumentsShowUsage) {
+  const std::vector<std::vector<std::string>> wrong = {
+      {}, {"a"}, {"a", "x.w3m", "f"}, {"x", "x.w3m", "f", "n"}, {"a", "x.w3m", "f", "n", "extra"}};
+  for (const auto& args : wrong) {
+    const RunResult run = RunTool(args);
+    EXPECT_NE(run.exit_code, 0);
+    EXPECT_NE(run.err.find("usage: mpqadd a <archive> <file> <name>"), std::string::npos);
+  }
+  const RunResult help = RunTool({"--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_EQ(help.err, "");
+}
+
+}  // namespace
+}  // namespace veltrane::mpq::test

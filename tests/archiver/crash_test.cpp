@@ -1,0 +1,139 @@
+// Interruptions: a write or flush failing at each point in turn, a full disk, and a real
+// mpqadd killed at random moments. The archive reads exactly as before or exactly as after.
+#include <StormLib.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "archiver/file.h"
+#include "archiver/update.h"
+#include "storm_fixture.h"
+
+namespace veltrane::mpq::test {
+namespace {
+
+// Passes calls through to the real file, failing the `fail_at`-th write or flush.
+class FailingFile final : public ArchiveFile {
+ public:
+  FailingFile(ArchiveFile& real, int fail_write_at, int fail_flush_at)
+      : real_(real), fail_write_at_(fail_write_at), fail_flush_at_(fail_flush_at) {}
+  Result<std::vector<std::byte>> ReadAll() override { return real_.ReadAll(); }
+  Result<void> WriteAt(std::uint64_t offset, std::span<const std::byte> data) override {
+    if (++writes_ == fail_write_at_) return Fail("cannot write archive: injected failure");
+    return real_.WriteAt(offset, data);
+  }
+  Result<void> Flush() override {
+    if (++flushes_ == fail_flush_at_) return Fail("cannot flush archive: injected failure");
+    return real_.Flush();
+  }
+  Result<void> Truncate(std::uint64_t size) override { return real_.Truncate(size); }
+
+ private:
+  ArchiveFile& real_;
+  int fail_write_at_;
+  int fail_flush_at_;
+  int writes_ = 0;
+  int flushes_ = 0;
+};
+
+ArchiveSpec Spec() {
+  ArchiveSpec spec;
+  spec.members = {{"war3map.j", MakeContent(30000, 1)},
+                  {"war3map.wts", MakeContent(9000, 2), MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED}};
+  return spec;
+}
+
+TEST(Crash, FailingEachWriteAndFlushLeavesArchiveByteIdentical) {
+  TempDir dir;
+  const auto archive = dir / "map.w3m";
+  CreateArchive(archive, Spec());
+  const Bytes before = ReadBytes(archive);
+  InputFile input{MakeContent(20000, 3), 133000000000000000ull};
+  for (bool flushes : {false, true}) {
+    int step = 1;
+    for (;; ++step) {
+      auto real = OpenArchiveFile(archive);
+      ASSERT_TRUE(real.ok()) << real.message();
+      FailingFile failing(**real, flushes ? 0 : step, flushes ? step : 0);
+      auto done = AddToArchive(failing, "war3map.j", input, archive.string());
+      real->reset();
+      if (done) break;
+      EXPECT_NE(done.message().find("injected failure"), std::string::npos);
+      ASSERT_EQ(ReadBytes(archive), before)
+          << "after failing at " << (flushes ? "flush " : "write ") << step;
+    }
+    EXPECT_GE(step, 3);  // the tail and the header are separate writes, each flushed
+    EXPECT_EQ(StormRead(archive, "war3map.j"), input.content);
+    WriteBytes(archive, before);
+  }
+}
+
+// A full disk: an archive on a tiny tmpfs and more data than fits.
+TEST(Crash, FullDiskLeavesArchiveByteIdentical) {
+  TempDir dir;
+  const auto mount_point = dir / "disk";
+  std::filesystem::create_directory(mount_point);
+  if (::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=192k") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here";
+  }
+  const auto archive = mount_point / "map.w3m";
+  CreateArchive(archive, Spec());
+  const Bytes before = ReadBytes(archive);
+  WriteBytes(dir / "big.bin", MakeContent(400000, 4, false));
+  const RunResult run = RunTool({"a", archive.string(), "big.bin", "war3map.wtg"}, dir.path());
+  const Bytes after = ReadBytes(archive);
+  ::umount(mount_point.c_str());
+  EXPECT_NE(run.exit_code, 0);
+  EXPECT_NE(run.err.find("No space left on device"), std::string::npos) << run.err;
+  EXPECT_EQ(after, before);
+}
+
+// Kills a real mpqadd at random moments; the archive must then read as before or as after.
+TEST(Crash, KilledProcessLeavesArchiveBeforeOrAfter) {
+  TempDir dir;
+  const auto archive = dir / "map.w3m";
+  const ArchiveSpec spec = Spec();
+  CreateArchive(archive, spec);
+  const Bytes original = ReadBytes(archive);
+  const Bytes input = MakeContent(3 << 20, 5);
+  WriteBytes(dir / "input.bin", input);
+
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(RunTool({"a", archive.string(), "input.bin", "war3map.j"}, dir.path()).exit_code, 0);
+  const auto full_run = std::chrono::steady_clock::now() - start;
+  std::mt19937 random(7);
+  int before_count = 0, after_count = 0;
+  for (int round = 0; round < 12; ++round) {
+    WriteBytes(archive, original);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::chdir(dir.path().c_str());
+      ::execl(MPQADD_PATH, MPQADD_PATH, "a", archive.c_str(), "input.bin", "war3map.j", nullptr);
+      ::_exit(127);
+    }
+    std::this_thread::sleep_for(full_run * (40 + random() % 80) / 100);  // some finish
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    const auto j = StormRead(archive, "war3map.j");
+    ASSERT_TRUE(j.has_value()) << "round " << round;
+    if (*j == input) {
+      ++after_count;
+    } else {
+      ASSERT_EQ(*j, spec.members[0].content) << "round " << round;
+      ++before_count;
+    }
+    EXPECT_EQ(StormRead(archive, "war3map.wts"), spec.members[1].content) << "round " << round;
+    EXPECT_EQ(StormVerify(archive, "war3map.j"), 0u) << "round " << round;
+  }
+  RecordProperty("killed_before", before_count);
+  RecordProperty("killed_after", after_count);
+}
+
+}  // namespace
+}  // namespace veltrane::mpq::test
