@@ -21,17 +21,6 @@ int WindowDpi(HWND hwnd) {
   return dpi > 0 ? dpi : 96;
 }
 
-RECT WindowRectForClient(int width, int height, DWORD style, DWORD ex_style, int dpi) {
-  using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-  static const auto adjust_for_dpi = reinterpret_cast<AdjustForDpiFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
-  RECT rect{0, 0, width, height};
-  if (adjust_for_dpi == nullptr || !adjust_for_dpi(&rect, style, FALSE, ex_style, dpi)) {
-    AdjustWindowRectEx(&rect, style, FALSE, ex_style);
-  }
-  return rect;
-}
-
 const wchar_t* ClassOf(ControlKind kind) {
   switch (kind) {
     case ControlKind::kLabel:
@@ -56,6 +45,7 @@ DWORD StyleOf(ControlKind kind) {
   return WS_CHILD;
 }
 
+// A fixed frame: title bar, system menu, minimize and close; no maximize, no resizing.
 constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kFrameExStyle = WS_EX_CONTROLPARENT;
 
@@ -119,11 +109,16 @@ bool MainWindow::CreateControls() {
   return true;
 }
 
+// Sizes the frame around the designed client area, measuring the frame the window has now.
 void MainWindow::SizeClientArea() {
-  const RECT frame = WindowRectForClient(TwipsToPixels(kClientWidthTwips, dpi_),
-                                         TwipsToPixels(kClientHeightTwips, dpi_), kFrameStyle,
-                                         kFrameExStyle, dpi_);
-  SetWindowPos(hwnd_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+  RECT frame;
+  RECT client;
+  GetWindowRect(hwnd_, &frame);
+  GetClientRect(hwnd_, &client);
+  const int frame_width = (frame.right - frame.left) - client.right;
+  const int frame_height = (frame.bottom - frame.top) - client.bottom;
+  SetWindowPos(hwnd_, nullptr, 0, 0, TwipsToPixels(kClientWidthTwips, dpi_) + frame_width,
+               TwipsToPixels(kClientHeightTwips, dpi_) + frame_height,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 

@@ -1,0 +1,114 @@
+#pragma once
+// Creates the real main window inside the test process, with a job that records its calls.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "window/main_window_win.h"
+#include "window/setting.h"
+
+namespace veltrane::testing {
+
+inline std::wstring TextOf(HWND control) {
+  wchar_t buffer[1024] = {};
+  GetWindowTextW(control, buffer, 1024);
+  return buffer;
+}
+
+// Runs messages until the queue is empty.
+inline void Pump() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+// Waits on another thread for a top-level window of this process with the given title,
+// then acts on it; for dialogs that run modally on the test's own thread.
+class DialogAnswerer {
+ public:
+  DialogAnswerer(std::wstring title, std::function<void(HWND)> act)
+      : thread_([this, title = std::move(title), act = std::move(act)] {
+          for (int tries = 0; tries < 200; ++tries) {
+            if (HWND dialog = FindOwnWindow(title)) {
+              act(dialog);
+              found_ = true;
+              return;
+            }
+            Sleep(50);
+          }
+        }) {}
+  ~DialogAnswerer() {
+    if (thread_.joinable()) thread_.join();
+  }
+  bool Found() {
+    if (thread_.joinable()) thread_.join();
+    return found_;
+  }
+
+ private:
+  struct Search {
+    const std::wstring* title;
+    HWND found;
+  };
+
+  static BOOL CALLBACK Visit(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<Search*>(data);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    if (TextOf(window) != *search->title) return TRUE;
+    wchar_t class_name[64] = {};
+    GetClassNameW(window, class_name, 64);
+    if (std::wstring(class_name) != L"#32770") return TRUE;
+    search->found = window;
+    return FALSE;
+  }
+
+  static HWND FindOwnWindow(const std::wstring& title) {
+    Search search{&title, nullptr};
+    EnumWindows(&Visit, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  }
+
+  std::atomic<bool> found_{false};
+  std::thread thread_;
+};
+
+class MainWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override { CreateWindowUnderTest(); }
+
+  void CreateWindowUnderTest() {
+    window_ = std::make_unique<MainWindow>(
+        MainWindowDeps{[this](const JobPaths& paths) -> Result<> {
+                         jobs_.push_back(paths);
+                         return job_result_;
+                       },
+                       L"C:\\Program Folder", application_name_, false});
+    ASSERT_TRUE(window_->Create(SW_SHOWNORMAL));
+    Pump();
+  }
+
+  HWND hwnd() const { return window_->hwnd(); }
+  HWND Control(int id) const { return GetDlgItem(hwnd(), id); }
+  std::wstring Text(int id) const { return TextOf(Control(id)); }
+  void SetText(int id, const std::wstring& text) { SetWindowTextW(Control(id), text.c_str()); }
+  void Click(int id) { SendMessageW(Control(id), BM_CLICK, 0, 0); }
+
+  std::wstring application_name_ = L"veltrane-test-" + std::to_wstring(GetCurrentProcessId()) +
+                                   L"-" + std::to_wstring(GetTickCount());
+  std::unique_ptr<MainWindow> window_;
+  std::vector<JobPaths> jobs_;
+  Result<> job_result_;
+};
+
+}  // namespace veltrane::testing
