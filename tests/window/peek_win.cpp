@@ -5,6 +5,7 @@
 //             in this listing CR, LF and TAB inside a text are written as \r \n \t
 //   --text N  the exact text of the child with control id N, followed by one LF
 //   --focus   the control id of the child that has the keyboard focus, or "none"
+//   --rect N  the screen rectangle of the child with control id N: "left top width height"
 //   --hwnd    the window handle in hex
 //   --close   posts WM_CLOSE to the window, as its close box does
 // --wait S waits up to S seconds for a visible window with that caption to exist.
@@ -19,7 +20,7 @@
 
 namespace {
 
-enum class Action { kList, kText, kFocus, kHwnd, kClose };
+enum class Action { kList, kText, kRect, kFocus, kHwnd, kClose };
 
 struct Options {
   std::wstring title;
@@ -52,7 +53,7 @@ void WriteError(std::wstring_view text) {
 
 constexpr std::wstring_view kUsage =
     L"usage: peek.exe [--pid N] [--exe PATH] [--class NAME] [--wait SECONDS]\n"
-    L"                [--text ID | --focus | --hwnd | --close] CAPTION\n";
+    L"                [--text ID | --rect ID | --focus | --hwnd | --close] CAPTION\n";
 
 std::optional<Options> ParseArguments(int argc, wchar_t** argv) {
   Options options;
@@ -70,6 +71,9 @@ std::optional<Options> ParseArguments(int argc, wchar_t** argv) {
       options.wait_seconds = std::wcstod(argv[++i], nullptr);
     } else if (arg == L"--text" && has_value) {
       options.action = Action::kText;
+      options.control_id = static_cast<int>(std::wcstol(argv[++i], nullptr, 10));
+    } else if (arg == L"--rect" && has_value) {
+      options.action = Action::kRect;
       options.control_id = static_cast<int>(std::wcstol(argv[++i], nullptr, 10));
     } else if (arg == L"--focus") {
       options.action = Action::kFocus;
@@ -219,13 +223,22 @@ int Run(const Options& options) {
       WriteOut(out);
       return 0;
     }
-    case Action::kText: {
+    case Action::kText:
+    case Action::kRect: {
       const HWND child = GetDlgItem(window, options.control_id);
       if (child == nullptr) {
         WriteError(L"peek: no control with id " + std::to_wstring(options.control_id) + L"\n");
         return 3;
       }
-      WriteOut(TextOf(child) + L"\n");
+      if (options.action == Action::kText) {
+        WriteOut(TextOf(child) + L"\n");
+      } else {
+        RECT r{};
+        GetWindowRect(child, &r);
+        WriteOut(std::to_wstring(r.left) + L" " + std::to_wstring(r.top) + L" " +
+                 std::to_wstring(r.right - r.left) + L" " + std::to_wstring(r.bottom - r.top) +
+                 L"\n");
+      }
       return 0;
     }
     case Action::kFocus:
