@@ -1,5 +1,6 @@
 #include "archiver/codec/compression.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -35,23 +36,41 @@ std::string MethodNames(unsigned mask) {
   return names.empty() ? "none" : names;
 }
 
+// Grows the output as data is decoded, so a size claimed by a damaged archive costs no
+// more memory than the stream really produces.
+int InflateInto(z_stream& stream, std::vector<std::byte>& out, std::size_t out_size) {
+  std::size_t step =
+      std::min<std::size_t>(out_size, std::max<std::size_t>(64 << 10, 4 * stream.avail_in));
+  for (;;) {
+    if (stream.avail_out == 0 && out.size() < out_size) {
+      const std::size_t produced = out.size();
+      out.resize(std::min(out_size, produced + step));
+      step *= 2;
+      stream.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+      stream.avail_out = static_cast<uInt>(out.size() - produced);
+    }
+    const int rc = inflate(&stream, Z_NO_FLUSH);
+    if (rc != Z_OK) return rc;
+  }
+}
+
 Result<std::vector<std::byte>> Inflate(std::span<const std::byte> in, std::size_t out_size) {
   constexpr std::size_t kMax = std::numeric_limits<uInt>::max();
   if (in.size() > kMax || out_size > kMax) return Fail("zlib sector is too large");
-  std::vector<std::byte> out(out_size);
   z_stream stream{};
   if (inflateInit(&stream) != Z_OK) return Fail("zlib could not start a decoder");
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<std::byte*>(in.data()));
   stream.avail_in = static_cast<uInt>(in.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data());
-  stream.avail_out = static_cast<uInt>(out_size);
-  const int rc = inflate(&stream, Z_FINISH);
+  std::vector<std::byte> out;
+  Bytef none = 0;  // zlib wants an output pointer even before there is room
+  stream.next_out = &none;
+  const int rc = InflateInto(stream, out, out_size);
   const std::size_t produced = stream.total_out;
   const std::string detail = stream.msg ? stream.msg : "";
-  const bool full = stream.avail_out == 0;
+  const bool full = produced == out_size;
   inflateEnd(&stream);
   const std::string expected = " bytes, expected " + std::to_string(out_size);
-  if (rc == Z_STREAM_END && produced == out_size) return out;
+  if (rc == Z_STREAM_END && full) return out;
   if (rc == Z_STREAM_END)
     return Fail("zlib stream ends after " + std::to_string(produced) + expected);
   if (rc == Z_BUF_ERROR && full)

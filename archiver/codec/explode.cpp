@@ -110,8 +110,8 @@ class Decoder {
  public:
   Decoder(std::span<const std::byte> stream, std::size_t out_size, bool ascii, int dict_bits)
       : bits_(stream), out_size_(out_size), ascii_(ascii), dict_bits_(dict_bits) {
-    // Each input byte yields at most a few hundred output bytes; don't trust out_size alone.
-    out_.reserve(std::min(out_size, stream.size() * 256));
+    // A typical ratio up front; the claimed size alone is not trusted for an allocation.
+    out_.reserve(std::min(out_size, stream.size() * 8 + 4096));
   }
 
   Result<std::vector<std::byte>> Run() && {
