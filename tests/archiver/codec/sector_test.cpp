@@ -96,6 +96,7 @@ TEST(DecompressSector, AcceptsStoredZlibAndPkwareDeclinesOthers) {
       {"zlib shorter than expected", zlib, text.size() + 1, false, "!ends after 304 bytes"},
       {"zlib longer than expected", zlib, text.size() - 1, false, "!expands beyond 303"},
       {"zlib truncated", zlib_cut, text.size(), false, "!truncated"},
+      {"zlib claims a huge size", zlib, 3'000'000'000u, false, "!ends after 304 bytes"},
       {"zlib corrupt", Bytes("\x02garbage"), 20, false, "!zlib stream is corrupt"},
       {"empty", {}, 4, false, "!empty"},
       {"larger than its data", Bytes("abcde"), 4, false, "!larger than"},
