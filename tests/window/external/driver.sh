@@ -40,7 +40,7 @@ drv_cleanup() {
     timeout 5 tail --pid="$pid" -f /dev/null 2>/dev/null || kill -9 "$pid" 2>/dev/null || true
   done
   if [ -n "${DRV_SETTINGS_KEY:-}" ]; then
-    timeout 20 wine reg delete "$DRV_SETTINGS_KEY" /f >/dev/null 2>&1 || true
+    timeout 20 wine reg delete "${DRV_SETTINGS_KEY%\\Settings}" /f >/dev/null 2>&1 || true
   fi
   [ -n "${DRV_ROOT:-}" ] && rm -rf "$DRV_ROOT"
   veltrane_wine_stop
@@ -74,6 +74,13 @@ drv_init() {
 # Runs peek.exe on this test's window (matched by caption and by our copy's path).
 drv_peek() {
   timeout 20 wine "$DRV_PEEK" --exe "$DRV_APP_WIN" "$@" "$DRV_CAPTION" 2>/dev/null
+}
+
+# drv_peek_window TITLE ARGS...: peek.exe on another window of this program, a dialog say.
+drv_peek_window() {
+  local title=$1
+  shift
+  timeout 20 wine "$DRV_PEEK" --exe "$DRV_APP_WIN" "$@" "$title" 2>/dev/null
 }
 
 drv_text() { drv_peek --text "$1"; }
@@ -255,6 +262,30 @@ drv_click() {
   xdotool mousemove --sync $((x + w / 2)) $((y + h / 2)) click 1
 }
 
+# drv_open_dialog BUTTON TITLE: presses BUTTON and prints the X window id of the dialog
+# titled TITLE that it opens, once the dialog's own file name box has the focus.
+drv_open_dialog() {
+  local dialog deadline
+  drv_press "$1"
+  dialog=$(drv_find_window "$DRV_PID" "$2" 10) || drv_fail "button $1 opened no window titled \"$2\""
+  deadline=$((SECONDS + 5))
+  until [ "$(drv_peek_window "$2" --focus || true)" = 1148 ]; do
+    [ "$SECONDS" -ge "$deadline" ] && drv_fail "\"$2\" never put the focus in its file name box"
+    sleep 0.05
+  done
+  echo "$dialog"
+}
+
+# drv_answer_dialog X_WINDOW TITLE KEYS...: focuses the dialog, sends the keys (for
+# instance typing a path then Return) and waits for the dialog to close.
+drv_answer_dialog() {
+  local dialog=$1 title=$2
+  shift 2
+  drv_focus "$dialog"
+  "$@"
+  drv_wait_window_gone "$DRV_PID" "$title" 10 || drv_fail "\"$title\" did not close"
+}
+
 # drv_wait_exit SECONDS: waits for the program to end.
 drv_wait_exit() {
   timeout "$1" tail --pid="$DRV_PID" -f /dev/null 2>/dev/null || return 1
@@ -280,9 +311,11 @@ drv_wait_file() {
 }
 
 # drv_reg_value KEY NAME: prints a REG_SZ value's data, or fails when it is not there.
+# Wine's reg writes to a pipe in code page 437.
 drv_reg_value() {
   local out
-  out=$(timeout 30 wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r') || return 1
+  out=$(timeout 30 wine reg query "$1" /v "$2" 2>/dev/null | iconv -f CP437 -t UTF-8 | tr -d '\r') ||
+    return 1
   printf '%s\n' "$out" | sed -n "s/^ *$2 *REG_SZ *//p" | grep . || return 1
 }
 
