@@ -9,7 +9,9 @@ namespace veltrane::mpq {
 namespace {
 
 std::string Quote(std::string_view path) {
-  return "'" + std::string(path) + "'";
+  std::string out(1, '\'');
+  out.append(path).push_back('\'');
+  return out;
 }
 
 // The first 512-byte boundary holding the header signature, as the game searches.
