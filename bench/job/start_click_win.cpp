@@ -1,0 +1,145 @@
+// The latency of "Start!": the real main window with the real job and Win32 host, created in
+// this process; each click is a SendMessageW(BM_CLICK) on the button, timed from the call to
+// its return, which is when the handler has written the files and launched the script:
+//   bench_start_click <archiver.exe> <map> <work folder> <runs>
+// Each launched script is waited for (destination in place, scratch map gone) before the
+// next click, so runs never overlap. For comparison, each click is paired with the launch
+// alone: the same host's LaunchScript of a script that only copies the map, timed the same
+// way and waited for the same way. Prints:
+//   click <median ms> <max ms> launch <median ms> <max ms>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/job/bench_clock_win.h"
+#include "common/text.h"
+#include "job/job_host_win.h"
+#include "job/run_job.h"
+#include "window/layout.h"
+#include "window/main_window_win.h"
+
+namespace {
+
+using veltrane::bench::NowMs;
+
+constexpr double kTimeoutMs = 60000;
+const std::wstring kScratch(veltrane::kScratchMap);
+
+[[noreturn]] void Die(const std::string& message) {
+  std::fprintf(stderr, "bench_start_click: %s\n", message.c_str());
+  std::fflush(stderr);
+  ExitProcess(1);
+}
+
+void Clear(const std::vector<std::wstring>& paths) {
+  for (const auto& path : paths) {
+    if (!veltrane::bench::Remove(path)) Die("cannot delete " + veltrane::ToUtf8(path));
+  }
+}
+
+// A click that shows an error box would block the message call forever; this ends the
+// benchmark instead when a call has not returned in time.
+class Watchdog {
+ public:
+  Watchdog()
+      : thread_([this] {
+          while (!stop_) {
+            const double since = armed_at_.load();
+            if (since > 0 && NowMs() - since > 20000) {
+              Die("a click did not return within 20 s (an error box?)");
+            }
+            Sleep(50);
+          }
+        }) {}
+  ~Watchdog() {
+    stop_ = true;
+    thread_.join();
+  }
+  void Arm() { armed_at_ = NowMs(); }
+  void Disarm() { armed_at_ = 0; }
+
+ private:
+  std::atomic<double> armed_at_{0};
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: bench_start_click <archiver.exe> <map> <work folder> <runs>\n");
+    return 2;
+  }
+  const std::wstring archiver = argv[1], map = argv[2], work = argv[3];
+  const int runs = _wtoi(argv[4]);
+  const std::wstring program_folder = work + L"\\click";
+  const std::wstring destination = work + L"\\out-click.w3m";
+  const std::wstring copy_destination = work + L"\\out-launch.w3m";
+  const std::wstring copy_script = program_folder + L"\\copy.bat";
+  CreateDirectoryW(program_folder.c_str(), nullptr);
+
+  veltrane::Win32JobHost host;
+  veltrane::MainWindow window({
+      [&host](const veltrane::JobPaths& paths) { return veltrane::RunJob(paths, host); },
+      program_folder,
+      L"veltrane-bench-click",
+      false,
+  });
+  if (auto created = window.Create(SW_SHOWNORMAL); !created) Die(created.message());
+  veltrane::bench::PumpMessages();
+  SetDlgItemTextW(window.hwnd(), veltrane::kText1, archiver.c_str());
+  SetDlgItemTextW(window.hwnd(), veltrane::kText2, map.c_str());
+  SetDlgItemTextW(window.hwnd(), veltrane::kText3, destination.c_str());
+  HWND start = GetDlgItem(window.hwnd(), veltrane::kCommand4);
+
+  auto script =
+      host.EncodeForScript(L"@echo off\r\ncopy \"" + map + L"\" \"" + copy_destination + L"\"");
+  if (!script) Die(script.message());
+  if (auto written = host.WriteFile(copy_script, *script); !written) Die(written.message());
+  const std::int64_t map_size = veltrane::bench::SizeOf(map);
+
+  Watchdog watchdog;
+  std::vector<double> clicks, launches;
+  for (int i = 0; i < runs; ++i) {
+    Clear({destination, copy_destination, kScratch});
+    watchdog.Arm();
+    const double before = NowMs();
+    SendMessageW(start, BM_CLICK, 0, 0);
+    clicks.push_back(NowMs() - before);
+    watchdog.Disarm();
+    if (veltrane::bench::WaitUntil(
+            [&] {
+              return !veltrane::bench::Exists(kScratch) && veltrane::bench::Exists(destination) &&
+                     veltrane::bench::ClosedByWriters(destination);
+            },
+            kTimeoutMs, true) < 0) {
+      Die("the job launched by a click did not finish");
+    }
+
+    const double launch_before = NowMs();
+    if (auto launched = host.LaunchScript(copy_script, program_folder); !launched) {
+      Die(launched.message());
+    }
+    launches.push_back(NowMs() - launch_before);
+    if (veltrane::bench::WaitUntil(
+            [&] {
+              return veltrane::bench::SizeOf(copy_destination) == map_size &&
+                     veltrane::bench::ClosedByWriters(copy_destination);
+            },
+            kTimeoutMs, true) < 0) {
+      Die("the launched copy did not finish");
+    }
+  }
+  Clear({destination, copy_destination});
+  std::printf("click %.2f %.2f launch %.2f %.2f\n", veltrane::bench::Median(clicks),
+              *std::max_element(clicks.begin(), clicks.end()), veltrane::bench::Median(launches),
+              *std::max_element(launches.begin(), launches.end()));
+  return 0;
+}
