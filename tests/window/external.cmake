@@ -10,9 +10,10 @@ if(TARGET veltrane AND TARGET fake_archiver)
     add_test(NAME window_external_${name}
              COMMAND bash ${external_dir}/${name}.sh $<TARGET_FILE:veltrane> $<TARGET_FILE:peek>
                      $<TARGET_FILE:fake_archiver>)
-    # The keys go to whichever window has the X focus, so these tests take turns on the
-    # display; each may press Start!, which uses the prefix's one scratch map c:\temp.w3m.
+    # The keys go to whichever window has the X focus, and any test that shows a window or
+    # launches a console can take it, so these run alone. Start! uses the prefix's one
+    # scratch map c:\temp.w3m.
     set_tests_properties(window_external_${name} PROPERTIES
-      RESOURCE_LOCK "x_keyboard;scratch_map" TIMEOUT 120 LABELS window_external)
+      RUN_SERIAL TRUE RESOURCE_LOCK scratch_map TIMEOUT 120 LABELS window_external)
   endforeach()
 endif()
