@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <tuple>
 
 #include "archiver/archive.h"
 #include "archiver/crypt.h"
@@ -43,7 +44,29 @@ struct Case {
   std::function<void(const std::filesystem::path&)> edit;  // then applied to its tables
   std::vector<MemberSpec> also;  // further names that must read back as given
   std::string error;             // when set: the run must fail with this in its message
+  bool made_listfile = false;    // a (listfile) made by renaming a member
 };
+
+// Members named *.tmp stand in for bookkeeping members StormLib won't let us write.
+bool IsStandIn(const std::string& name) {
+  return name.ends_with(".tmp");
+}
+
+// Gives member `from` the name `to` (only right for members that aren't enciphered).
+void Rename(Archive& archive, const std::string& from, const std::string& to) {
+  const auto slot = FindMember(archive, from);
+  ASSERT_TRUE(slot.has_value());
+  const std::uint32_t block = archive.hashes[*slot].block;
+  archive.hashes[*slot].block = kDeletedSlot;
+  PlaceName(archive, *FindSlotFor(archive, to), to, block);
+}
+
+Bytes ListingOf(const std::vector<MemberSpec>& members) {
+  std::string text;
+  for (const auto& member : members) text += member.name + "\r\n";
+  for (int i = 0; i < 200; ++i) text += "Units\\Custom" + std::to_string(i) + ".mdx\r\n";
+  return ToBytes(text);
+}
 
 // Moves `name`'s entry one slot on and leaves a deleted entry where it was, so a search
 // must walk past the deleted entry to find it.
@@ -105,6 +128,21 @@ void AddTableShapes(std::vector<Case>& cases, Base base) {
   };
   shared.also = {{"alias.j", MixedMembers()[0].content}};
   cases.push_back(shared);
+  for (auto [label, flags, compression] :
+       {std::tuple{"ListfilePkware", MPQ_FILE_COMPRESS, kPkware},
+        std::tuple{"ListfileImplodedSingleUnit", MPQ_FILE_IMPLODE | MPQ_FILE_SINGLE_UNIT, 0u},
+        std::tuple{"ListfileZlibSectors", MPQ_FILE_COMPRESS, kZlib}}) {
+    Case made = base(label, "war3map.wtg", MakeContent(4000, 44));
+    made.spec.listfile = false;
+    made.spec.sector_size = 1024;  // several sectors
+    made.spec.members.push_back(
+        {"list.tmp", ListingOf(made.spec.members), static_cast<std::uint32_t>(flags), compression});
+    made.made_listfile = true;
+    made.edit = [](const std::filesystem::path& path) {
+      EditTables(path, [](Archive& a) { Rename(a, "list.tmp", "(listfile)"); });
+    };
+    cases.push_back(made);
+  }
   Case wrap = base("HashTableBeforeHeader", "war3map.wtg", MakeContent(4000, 43));
   wrap.preamble = 2048;
   wrap.damage = TablesBeforeHeader;
@@ -147,6 +185,8 @@ std::vector<Case> Cases() {
            Internal{"EncryptedSectorCrc", MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED |
                                               MPQ_FILE_FIX_KEY | MPQ_FILE_SECTOR_CRC},
            Internal{"Stored", MPQ_FILE_EXISTS},
+           Internal{"SingleUnitEncrypted",
+                    MPQ_FILE_COMPRESS | MPQ_FILE_SINGLE_UNIT | MPQ_FILE_ENCRYPTED},
        }) {
     Case c = base(std::string("SideFiles") + label, "war3map.wtg", MakeContent(3000, 25));
     c.spec.internal_flags = flags;
@@ -198,7 +238,7 @@ class Update : public testing::TestWithParam<Case> {};
 // Other members read back unchanged and verify clean; the stored member reads as the input.
 void ExpectMembers(const std::filesystem::path& archive, const Case& c) {
   for (const auto& member : c.spec.members) {
-    if (SameMemberName(member.name, c.name)) continue;
+    if (SameMemberName(member.name, c.name) || IsStandIn(member.name)) continue;
     EXPECT_EQ(StormRead(archive, member.name), member.content) << member.name;
     EXPECT_EQ(StormVerify(archive, member.name), 0u) << member.name;
   }
@@ -206,7 +246,7 @@ void ExpectMembers(const std::filesystem::path& archive, const Case& c) {
   std::replace(stored.begin(), stored.end(), '/', '\\');
   EXPECT_EQ(StormRead(archive, stored), c.content);
   EXPECT_EQ(StormVerify(archive, stored), 0u);
-  if (c.spec.listfile) {
+  if (c.spec.listfile || c.made_listfile) {
     EXPECT_TRUE(StormListed(archive, stored));
     EXPECT_EQ(StormVerify(archive, "(listfile)"), 0u);
   }
