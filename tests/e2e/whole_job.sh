@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# The whole job as a user runs it: the real window, driven from outside, gets our archiver,
+# a map and a destination, and "Start!" makes the protected copy. StormLib then checks the
+# copy natively: war3map.wtg present and empty, every other member identical, verification
+# clean, the source untouched, c:\temp.w3m gone. The program folder and both map paths have
+# spaces, a percent sign and accented letters.
+# usage: whole_job.sh VELTRANE_EXE PEEK_EXE MPQADD_EXE E2E_MAPS_TOOL
+set -euo pipefail
+. "$(dirname "$0")/../window/external/driver.sh"
+maps_tool=$4
+[ -x "$maps_tool" ] || drv_fail "no map tool at $maps_tool (build the native preset first)"
+
+drv_init e2e "$1" "$2"
+# Move the program into a folder whose name needs care in a batch script.
+rm -rf "$DRV_ROOT"
+DRV_ROOT="$WINEPREFIX/drive_c/Veltrane tests/Prog 100% é-$$"
+DRV_ROOT_WIN="C:\\Veltrane tests\\Prog 100% é-$$"
+DRV_APP="$DRV_ROOT/$DRV_BASE.exe"
+DRV_APP_WIN="$DRV_ROOT_WIN\\$DRV_BASE.exe"
+mkdir -p "$DRV_ROOT/cartes 50% è"
+cp "$1" "$DRV_APP"
+cp "$3" "$DRV_ROOT/mpqadd.exe"
+
+maps="$DRV_ROOT/cartes 50% è"
+maps_win="$DRV_ROOT_WIN\\cartes 50% è"
+scratch="$WINEPREFIX/drive_c/temp.w3m"
+"$maps_tool" make "$maps/Ma carte é.w3m" 1 || drv_fail "could not make the map"
+"$maps_tool" make "$maps/Sans déclencheurs.w3m" 0 || drv_fail "could not make the second map"
+
+# xdotool types a letter that the keyboard map lacks by remapping a key on the fly, which
+# Wine may not see in time. Accented letters get keys of their own before the program starts.
+map_accents() {
+  local keysym codes i=0
+  codes=($(xmodmap -pke | awk 'NF == 3 && $2 > 8 {print $2}'))
+  for keysym in eacute egrave; do
+    xdotool key --clearmodifiers "$keysym" >/dev/null 2>&1 || true
+    xmodmap -e "keycode ${codes[$i]} = $keysym" || drv_fail "could not map $keysym"
+    i=$((i + 1))
+  done
+}
+
+# type_box ID TEXT: types slowly, and again when the box did not get exactly the text: Wine
+# now and then drops an accented letter sent right after a focus change.
+type_box() {
+  local attempt
+  for attempt in 1 2 3; do
+    drv_tab_to "$1"
+    drv_key Home shift+End
+    xdotool type --delay 40 -- "$2"
+    sleep 0.2
+    if [ "$(drv_text "$1")" = "$2" ]; then
+      drv_log "ok: typed into $1: [$2]"
+      return 0
+    fi
+    drv_log "box $1 got [$(drv_text "$1")]; typing again"
+  done
+  drv_fail "box $1 never got [$2]"
+}
+
+# run_job SOURCE DESTINATION: fills the boxes, presses Start! and waits until the
+# destination holds a new file and the scratch map is gone.
+run_job() {
+  local source=$1 destination=$2 before deadline
+  before=$(sha1sum "$maps/$destination" 2>/dev/null || true)
+  type_box 101 "$DRV_ROOT_WIN\\mpqadd.exe"
+  type_box 102 "$maps_win\\$source"
+  type_box 103 "$maps_win\\$destination"
+  drv_press 204
+  deadline=$((SECONDS + 60))
+  until [ -f "$maps/$destination" ] && [ ! -e "$scratch" ] &&
+    [ "$(sha1sum "$maps/$destination")" != "$before" ]; do
+    [ "$SECONDS" -ge "$deadline" ] && drv_fail "the job did not finish: $source -> $destination"
+    sleep 0.1
+  done
+  drv_expect "windows besides the main one" "" "$(drv_other_windows)"
+}
+
+# check SOURCE DESTINATION SOURCE_SUM
+check() {
+  "$maps_tool" check "$maps/$1" "$maps/$2" || drv_fail "StormLib finds the copy $2 wrong"
+  drv_expect "source $1 untouched" "$3" "$(sha1sum <"$maps/$1")"
+  [ ! -e "$scratch" ] || drv_fail "c:\\temp.w3m was left behind"
+}
+
+map_accents
+drv_start
+rm -f "$scratch"
+
+# 1. A map with war3map.wtg, onto a destination that exists already.
+sum1=$(sha1sum <"$maps/Ma carte é.w3m")
+printf 'an older protected copy' >"$maps/Protégée é.w3m"
+run_job "Ma carte é.w3m" "Protégée é.w3m"
+grep -q '^del ' <(tr -d '\r' <"$DRV_ROOT/temp.bat") && drv_fail "temp.bat deletes a scratch map that did not exist"
+[ -f "$DRV_ROOT/war3map.wtg" ] && [ ! -s "$DRV_ROOT/war3map.wtg" ] || drv_fail "no empty war3map.wtg beside the program"
+check "Ma carte é.w3m" "Protégée é.w3m" "$sum1"
+drv_log "ok: first map protected, existing destination replaced"
+
+# 2. A map without war3map.wtg, with a scratch map left over from an earlier run.
+sum2=$(sha1sum <"$maps/Sans déclencheurs.w3m")
+printf 'left over' >"$scratch"
+run_job "Sans déclencheurs.w3m" "Sans 100% é.w3m"
+grep -qx 'del c:\\temp.w3m' <(tr -d '\r' <"$DRV_ROOT/temp.bat") || drv_fail "temp.bat has no del line for the left-over scratch map"
+check "Sans déclencheurs.w3m" "Sans 100% é.w3m" "$sum2"
+drv_log "ok: second map protected after a left-over scratch map"
+
+drv_activate
+drv_click 205
+drv_wait_exit 15 || drv_fail "the program did not end after Quit"
+drv_log "ok: whole job end to end"
