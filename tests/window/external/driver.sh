@@ -121,8 +121,8 @@ drv_end_stuck_desktop() {
   local proc pid
   for proc in /proc/[0-9]*; do
     pid=${proc#/proc/}
-    tr '\0' '\n' <"$proc/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
-    tr '\0' ' ' <"$proc/cmdline" 2>/dev/null | grep -qi 'explorer\.exe' || continue
+    { tr '\0' '\n' <"$proc/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" || continue
+    { tr '\0' ' ' <"$proc/cmdline"; } 2>/dev/null | grep -qi 'explorer\.exe' || continue
     drv_log "ending the prefix's desktop process $pid"
     kill "$pid" 2>/dev/null || true
   done
