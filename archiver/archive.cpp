@@ -117,18 +117,19 @@ Result<Archive> ParseArchive(std::span<const std::byte> file, std::string_view p
 std::optional<std::uint32_t> FindMember(const Archive& archive, std::string_view name) {
   const std::uint32_t a = HashName(name, HashKind::kNameA);
   const std::uint32_t b = HashName(name, HashKind::kNameB);
-  std::optional<std::uint32_t> found;
+  std::optional<std::uint32_t> neutral;
+  std::optional<std::uint32_t> localised;
   WalkSearchPath(archive, name, [&](std::uint32_t slot) {
     const HashEntry& entry = archive.hashes[slot];
-    if (entry.name_a == a && entry.name_b == b && entry.locale == 0 &&
-        entry.block < archive.blocks.size() &&
-        (archive.blocks[entry.block].flags & kFlagExists) != 0) {
-      found = slot;
-      return true;
+    if (entry.name_a != a || entry.name_b != b || entry.block >= archive.blocks.size() ||
+        (archive.blocks[entry.block].flags & kFlagExists) == 0) {
+      return false;
     }
-    return false;
+    if (entry.locale == 0) neutral = slot;
+    if (!localised) localised = slot;
+    return neutral.has_value();
   });
-  return found;
+  return neutral ? neutral : localised;
 }
 
 std::optional<std::uint32_t> FindSlotFor(const Archive& archive, std::string_view name) {

@@ -30,7 +30,8 @@ struct Archive {
 // Parses the archive in `file`; `path` only names it in messages.
 Result<Archive> ParseArchive(std::span<const std::byte> file, std::string_view path);
 
-// The hash slot of the neutral-locale member named `name`, if any.
+// The hash slot of the member named `name`: its neutral-locale entry, or else the first entry
+// of any locale; nothing when the name isn't there.
 std::optional<std::uint32_t> FindMember(const Archive& archive, std::string_view name);
 
 // The first deleted or free slot on `name`'s search path, if the table has one.

@@ -1,5 +1,7 @@
 #include "archiver/cli.h"
 
+#include <new>
+
 #include "archiver/file.h"
 #include "archiver/update.h"
 
@@ -40,7 +42,13 @@ int RunMpqadd(std::span<const std::string> args, std::ostream& out, std::ostream
     return 0;
   }
   if (args.size() == 4 && (args[0] == "a" || args[0] == "A")) {
-    return Add(args[1], args[2], args[3], err);
+    try {
+      return Add(args[1], args[2], args[3], err);
+    } catch (const std::bad_alloc&) {
+      // Everything is built in memory before the first write, so the archive is untouched.
+      err << "mpqadd: cannot update archive '" << args[1] << "': out of memory\n";
+      return 1;
+    }
   }
   err << kUsage;
   return 2;

@@ -28,6 +28,9 @@ class ArchiveFile {
 // holds locked.
 Result<std::unique_ptr<ArchiveFile>> OpenArchiveFile(const std::filesystem::path& path);
 
+// The largest archive or member the format (32-bit sizes and positions) can hold.
+inline constexpr std::uint64_t kMaxArchiveBytes = 0xFFFFFFFF;
+
 struct InputFile {
   std::vector<std::byte> content;
   std::uint64_t file_time = 0;  // last modification, in 100 ns units since 1601-01-01 UTC

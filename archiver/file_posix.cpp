@@ -26,6 +26,9 @@ class PosixFile final : public ArchiveFile {
   Result<std::vector<std::byte>> ReadAll() override {
     struct stat info {};
     if (::fstat(fd_, &info) != 0) return SystemFail("cannot read archive", path_, errno);
+    if (static_cast<std::uint64_t>(info.st_size) > kMaxArchiveBytes) {
+      return Fail("cannot read archive '" + PathToUtf8(path_) + "': larger than 4 GiB");
+    }
     std::vector<std::byte> data(static_cast<std::size_t>(info.st_size));
     std::size_t done = 0;
     while (done < data.size()) {
@@ -95,6 +98,11 @@ Result<InputFile> ReadInputFile(const std::filesystem::path& path) {
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     ::close(fd);
     return Fail("cannot read file to add '" + PathToUtf8(path) + "': not a regular file");
+  }
+  if (static_cast<std::uint64_t>(info.st_size) > kMaxArchiveBytes) {
+    ::close(fd);
+    return Fail("cannot add '" + PathToUtf8(path) +
+                "': larger than 4 GiB, the most a member holds");
   }
   out.file_time = (static_cast<std::uint64_t>(info.st_mtim.tv_sec) + kEpochDelta) * 10000000ull +
                   static_cast<std::uint64_t>(info.st_mtim.tv_nsec) / 100;

@@ -60,6 +60,9 @@ class WinFile final : public ArchiveFile {
   Result<std::vector<std::byte>> ReadAll() override {
     auto size = SizeOf(handle_, "cannot read archive", path_);
     if (!size) return size.error();
+    if (*size > kMaxArchiveBytes) {
+      return Fail("cannot read archive '" + PathToUtf8(path_) + "': larger than 4 GiB");
+    }
     std::vector<std::byte> data(static_cast<std::size_t>(*size));
     if (!ReadAt(handle_, 0, data.data(), data.size())) {
       return SystemFail("cannot read archive", path_, GetLastError());
@@ -133,6 +136,11 @@ Result<InputFile> ReadInputFile(const std::filesystem::path& path) {
     const DWORD error = GetLastError();
     CloseHandle(handle);
     return size ? SystemFail("cannot read file to add", path, error) : size.error();
+  }
+  if (*size > kMaxArchiveBytes) {
+    CloseHandle(handle);
+    return Fail("cannot add '" + PathToUtf8(path) +
+                "': larger than 4 GiB, the most a member holds");
   }
   out.file_time = FromFileTime(written);
   out.content.resize(static_cast<std::size_t>(*size));

@@ -11,8 +11,6 @@
 namespace veltrane::mpq {
 namespace {
 
-constexpr std::uint64_t kMaxOffset = 0xFFFFFFFF;
-
 // Collects what goes past the old end of the file and hands out header-relative positions.
 class Tail {
  public:
@@ -136,7 +134,7 @@ Result<UpdatePlan> PlanAdd(std::span<const std::byte> file, std::string_view nam
   if (name.empty())
     return Fail("cannot add to archive '" + std::string(archive_path) +
                 "': the member name is empty");
-  if (input.content.size() > kMaxOffset) {
+  if (input.content.size() > kMaxArchiveBytes) {
     return Fail("cannot add '" + std::string(name) + "': larger than an archive member can be");
   }
   auto archive = ParseArchive(file, archive_path);
@@ -154,7 +152,7 @@ Result<UpdatePlan> PlanAdd(std::span<const std::byte> file, std::string_view nam
   }
   const std::uint32_t hash_position = work.tail.Append(EncodeHashTable(work.archive));
   const std::uint32_t block_position = work.tail.Append(EncodeBlockTable(work.archive));
-  if (work.tail.End() > kMaxOffset) {
+  if (work.tail.End() > kMaxArchiveBytes) {
     return Fail("cannot add '" + std::string(name) + "' to archive '" + std::string(archive_path) +
                 "': the archive would grow past 4 GiB");
   }
