@@ -22,7 +22,7 @@ for i in 0 1 2; do
   sleep 0.5
   kill -0 "$DRV_PID" 2>/dev/null || drv_fail "the program ended"
   drv_expect "files beside the program after Enter in $box" "" \
-    "$(cd "$DRV_ROOT" && ls war3map.wtg temp.bat 2>/dev/null || true)"
+    "$(drv_files_beside)"
   drv_expect "other windows of the program after Enter in $box" "" "$(drv_other_windows)"
   drv_expect "focus after Enter and Escape in $box" "$box" "$(drv_focused)"
   drv_expect "box $box after Enter and Escape" "${texts[$i]}" "$(drv_text "$box")"

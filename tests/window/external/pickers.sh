@@ -52,6 +52,6 @@ drv_wait_text 103 "$destination.w3m"
 got=$(drv_wait_focus 203) || drv_fail "focus after the destination picker: expected 203, got [$got]"
 drv_log "ok: picked the destination, with .w3m added"
 drv_expect "box 101 after the map pickers" "$archiver" "$(drv_text 101)"
-drv_expect "files beside the program" "" "$(cd "$DRV_ROOT" && ls war3map.wtg temp.bat 2>/dev/null || true)"
+drv_expect "files beside the program" "" "$(drv_files_beside)"
 
 drv_close
