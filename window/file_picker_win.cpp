@@ -8,12 +8,12 @@
 
 namespace veltrane {
 
-FilePicker::FilePicker(const PickerSpec& spec)
-    : spec_(spec), default_extension_(spec.default_extension), title_(spec.title) {
-  filter_.append(spec.filter_description).push_back(L'\0');
-  filter_.append(spec.filter_pattern).push_back(L'\0');
+FilePicker::FilePicker(const PickerSpec& settings)
+    : settings_(settings), default_extension_(settings.default_extension), title_(settings.title) {
+  filter_.append(settings.filter_description).push_back(L'\0');
+  filter_.append(settings.filter_pattern).push_back(L'\0');
   filter_.push_back(L'\0');
-  spec.initial_name.copy(file_name_.data(), file_name_.size() - 1);
+  settings.initial_name.copy(file_name_.data(), file_name_.size() - 1);
 }
 
 OPENFILENAMEW FilePicker::Options(HWND owner, wchar_t* name_buffer) const {
@@ -33,7 +33,8 @@ Result<std::optional<std::wstring>> FilePicker::Show(HWND owner) {
   // The dialog works on a copy, so a cancel leaves the kept name as it was.
   auto working = file_name_;
   OPENFILENAMEW options = Options(owner, working.data());
-  const BOOL confirmed = spec_.save_mode ? GetSaveFileNameW(&options) : GetOpenFileNameW(&options);
+  const BOOL confirmed =
+      settings_.save_mode ? GetSaveFileNameW(&options) : GetOpenFileNameW(&options);
   if (!confirmed) {
     const DWORD code = CommDlgExtendedError();
     if (code == 0) return std::optional<std::wstring>();

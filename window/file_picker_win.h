@@ -17,7 +17,7 @@ namespace veltrane {
 // changes nothing: neither the kept name nor, for the caller, the box.
 class FilePicker {
  public:
-  explicit FilePicker(const PickerSpec& spec);
+  explicit FilePicker(const PickerSpec& settings);
 
   // The confirmed full path, nothing when cancelled, or the picker's own failure.
   Result<std::optional<std::wstring>> Show(HWND owner);
@@ -27,7 +27,7 @@ class FilePicker {
   std::wstring kept_name() const { return file_name_.data(); }
 
  private:
-  PickerSpec spec_;
+  PickerSpec settings_;
   std::wstring filter_;  // description, NUL, pattern, NUL, NUL
   std::wstring default_extension_;
   std::wstring title_;

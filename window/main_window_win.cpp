@@ -96,15 +96,15 @@ Result<> MainWindow::Create(int show_command) {
 
 bool MainWindow::CreateControls() {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
-  for (const ControlSpec& spec : kControls) {
-    const std::wstring text(spec.text);
-    const DWORD ex_style = spec.kind == ControlKind::kTextBox ? WS_EX_CLIENTEDGE : 0;
+  for (const ControlSpec& design : kControls) {
+    const std::wstring text(design.text);
+    const DWORD ex_style = design.kind == ControlKind::kTextBox ? WS_EX_CLIENTEDGE : 0;
     HWND control =
-        CreateWindowExW(ex_style, ClassOf(spec.kind), text.c_str(), StyleOf(spec.kind), 0, 0, 0, 0,
-                        hwnd_, reinterpret_cast<HMENU>(INT_PTR{spec.id}), instance, nullptr);
+        CreateWindowExW(ex_style, ClassOf(design.kind), text.c_str(), StyleOf(design.kind), 0, 0, 0,
+                        0, hwnd_, reinterpret_cast<HMENU>(INT_PTR{design.id}), instance, nullptr);
     if (control == nullptr) return false;
     // No length limit: the boxes take any text the user types.
-    if (spec.kind == ControlKind::kTextBox) SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
+    if (design.kind == ControlKind::kTextBox) SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
   }
   return true;
 }
@@ -129,11 +129,11 @@ void MainWindow::ApplyLayout() {
   face.lfCharSet = ANSI_CHARSET;
   kFontFace.copy(face.lfFaceName, LF_FACESIZE - 1);
   HFONT font = CreateFontIndirectW(&face);
-  for (const ControlSpec& spec : kControls) {
-    HWND control = GetDlgItem(hwnd_, spec.id);
-    SetWindowPos(control, nullptr, TwipsToPixels(spec.left, dpi_), TwipsToPixels(spec.top, dpi_),
-                 TwipsToPixels(spec.width, dpi_), TwipsToPixels(spec.height, dpi_),
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+  for (const ControlSpec& design : kControls) {
+    HWND control = GetDlgItem(hwnd_, design.id);
+    SetWindowPos(control, nullptr, TwipsToPixels(design.left, dpi_),
+                 TwipsToPixels(design.top, dpi_), TwipsToPixels(design.width, dpi_),
+                 TwipsToPixels(design.height, dpi_), SWP_NOZORDER | SWP_NOACTIVATE);
     if (font != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
   if (font == nullptr) return;  // the controls keep the font they had
