@@ -55,9 +55,9 @@ TEST_P(BadInput, FailsWithOneLineAndLeavesArchiveAsItWas) {
   const BadCase& c = GetParam();
   TempDir dir;
   const auto archive = dir / "map.w3m";
-  ArchiveSpec spec;
-  spec.members = {{"war3map.j", MakeContent(9000, 1)}};
-  CreateArchive(archive, spec);
+  ArchiveRecipe recipe;
+  recipe.members = {{"war3map.j", MakeContent(9000, 1)}};
+  CreateArchive(archive, recipe);
   Bytes before = ReadBytes(archive);
   if (c.damage) c.damage(before);
   WriteBytes(archive, before);
@@ -82,8 +82,8 @@ TEST(BadArchivePath, MissingOrFolderOrLocked) {
   TempDir dir;
   WriteBytes(dir / "input.bin", MakeContent(100, 1));
   const auto archive = dir / "map.w3m";
-  ArchiveSpec spec;
-  CreateArchive(archive, spec);
+  ArchiveRecipe recipe;
+  CreateArchive(archive, recipe);
   const Bytes before = ReadBytes(archive);
   const int holder = ::open(archive.c_str(), O_RDWR);
   ASSERT_GE(holder, 0);
@@ -117,7 +117,7 @@ TEST(BadArchivePath, ReadOnlyArchive) {
     GTEST_SKIP() << "cannot mount a tmpfs here";
   }
   const auto archive = disk / "map.w3m";
-  CreateArchive(archive, ArchiveSpec{});
+  CreateArchive(archive, ArchiveRecipe{});
   const Bytes before = ReadBytes(archive);
   const bool read_only =
       ::mount("tmpfs", disk.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=1m") == 0;

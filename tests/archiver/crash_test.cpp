@@ -42,17 +42,17 @@ class FailingFile final : public ArchiveFile {
   int flushes_ = 0;
 };
 
-ArchiveSpec Spec() {
-  ArchiveSpec spec;
-  spec.members = {{"war3map.j", MakeContent(30000, 1)},
-                  {"war3map.wts", MakeContent(9000, 2), MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED}};
-  return spec;
+ArchiveRecipe SmallMap() {
+  ArchiveRecipe recipe;
+  recipe.members = {{"war3map.j", MakeContent(30000, 1)},
+                    {"war3map.wts", MakeContent(9000, 2), MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED}};
+  return recipe;
 }
 
 TEST(Crash, FailingEachWriteAndFlushLeavesArchiveByteIdentical) {
   TempDir dir;
   const auto archive = dir / "map.w3m";
-  CreateArchive(archive, Spec());
+  CreateArchive(archive, SmallMap());
   const Bytes before = ReadBytes(archive);
   InputFile input{MakeContent(20000, 3), 133000000000000000ull};
   for (bool flushes : {false, true}) {
@@ -83,7 +83,7 @@ TEST(Crash, FullDiskLeavesArchiveByteIdentical) {
     GTEST_SKIP() << "cannot mount a tmpfs here";
   }
   const auto archive = mount_point / "map.w3m";
-  CreateArchive(archive, Spec());
+  CreateArchive(archive, SmallMap());
   const Bytes before = ReadBytes(archive);
   WriteBytes(dir / "big.bin", MakeContent(400000, 4, false));
   const RunResult run = RunTool({"a", archive.string(), "big.bin", "war3map.wtg"}, dir.path());
@@ -98,8 +98,8 @@ TEST(Crash, FullDiskLeavesArchiveByteIdentical) {
 TEST(Crash, KilledProcessLeavesArchiveBeforeOrAfter) {
   TempDir dir;
   const auto archive = dir / "map.w3m";
-  const ArchiveSpec spec = Spec();
-  CreateArchive(archive, spec);
+  const ArchiveRecipe recipe = SmallMap();
+  CreateArchive(archive, recipe);
   const Bytes original = ReadBytes(archive);
   const Bytes input = MakeContent(3 << 20, 5);
   WriteBytes(dir / "input.bin", input);
@@ -125,10 +125,10 @@ TEST(Crash, KilledProcessLeavesArchiveBeforeOrAfter) {
     if (*j == input) {
       ++after_count;
     } else {
-      ASSERT_EQ(*j, spec.members[0].content) << "round " << round;
+      ASSERT_EQ(*j, recipe.members[0].content) << "round " << round;
       ++before_count;
     }
-    EXPECT_EQ(StormRead(archive, "war3map.wts"), spec.members[1].content) << "round " << round;
+    EXPECT_EQ(StormRead(archive, "war3map.wts"), recipe.members[1].content) << "round " << round;
     EXPECT_EQ(StormVerify(archive, "war3map.j"), 0u) << "round " << round;
   }
   RecordProperty("killed_before", before_count);

@@ -59,10 +59,10 @@ TEST(Golden, NativeOutputMatchesReferenceBytes) {
 
 // Writes the committed files anew: run with --gtest_also_run_disabled_tests.
 TEST(Golden, DISABLED_Regenerate) {
-  ArchiveSpec plain;
+  ArchiveRecipe plain;
   plain.members = {{"war3map.j", MakeContent(20000, 1)}, {"war3map.w3e", MakeContent(9000, 2)}};
   CreateArchive(kGolden / "plain.w3m", plain);
-  ArchiveSpec hidden = plain;
+  ArchiveRecipe hidden = plain;
   hidden.internal_flags = MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED | MPQ_FILE_FIX_KEY;
   hidden.members.push_back({"war3map.wts", MakeContent(5000, 3), MPQ_FILE_ENCRYPTED});
   CreateArchive(kGolden / "hidden.tmp", hidden);

@@ -57,7 +57,7 @@ TempDir::~TempDir() {
 
 namespace {
 
-void AddMember(HANDLE mpq, const MemberSpec& member) {
+void AddMember(HANDLE mpq, const MemberRecipe& member) {
   HANDLE file = nullptr;
   ASSERT_TRUE(SFileCreateFile(mpq, member.name.c_str(), 0x01D0000000000000ull,
                               static_cast<DWORD>(member.content.size()), 0, member.flags, &file))
@@ -72,20 +72,20 @@ void AddMember(HANDLE mpq, const MemberSpec& member) {
 
 }  // namespace
 
-void CreateArchive(const std::filesystem::path& path, const ArchiveSpec& spec) {
+void CreateArchive(const std::filesystem::path& path, const ArchiveRecipe& recipe) {
   SFILE_CREATE_MPQ create{};
   create.cbSize = sizeof(create);
   create.dwMpqVersion = 0;
-  create.dwFileFlags1 = spec.listfile ? spec.internal_flags : 0;
-  create.dwFileFlags2 = spec.attributes ? spec.internal_flags : 0;
+  create.dwFileFlags1 = recipe.listfile ? recipe.internal_flags : 0;
+  create.dwFileFlags2 = recipe.attributes ? recipe.internal_flags : 0;
   create.dwAttrFlags =
-      spec.attributes ? (MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME | MPQ_ATTRIBUTE_MD5) : 0;
-  create.dwSectorSize = spec.sector_size;
-  create.dwMaxFileCount = spec.max_files;
+      recipe.attributes ? (MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME | MPQ_ATTRIBUTE_MD5) : 0;
+  create.dwSectorSize = recipe.sector_size;
+  create.dwMaxFileCount = recipe.max_files;
   std::filesystem::remove(path);
   HANDLE mpq = nullptr;
   ASSERT_TRUE(SFileCreateArchive2(path.c_str(), &create, &mpq)) << path << ": " << GetLastError();
-  for (const auto& member : spec.members) AddMember(mpq, member);
+  for (const auto& member : recipe.members) AddMember(mpq, member);
   ASSERT_TRUE(SFileCloseArchive(mpq)) << GetLastError();
 }
 

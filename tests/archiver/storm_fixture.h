@@ -29,15 +29,15 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-struct MemberSpec {
+struct MemberRecipe {
   std::string name;
   Bytes content;
   std::uint32_t flags = 0x00000200;  // MPQ_FILE_COMPRESS
   std::uint32_t compression = 0x02;  // MPQ_COMPRESSION_ZLIB
 };
 
-struct ArchiveSpec {
-  std::vector<MemberSpec> members;
+struct ArchiveRecipe {
+  std::vector<MemberRecipe> members;
   bool listfile = true;
   bool attributes = true;
   std::uint32_t max_files = 16;  // hash table size is the next power of two
@@ -46,7 +46,7 @@ struct ArchiveSpec {
 };
 
 // Creates the archive with StormLib; fails the current test on any error.
-void CreateArchive(const std::filesystem::path& path, const ArchiveSpec& spec);
+void CreateArchive(const std::filesystem::path& path, const ArchiveRecipe& recipe);
 
 // What StormLib reads for `name`, or nothing when it can't open or read it.
 std::optional<Bytes> StormRead(const std::filesystem::path& archive, const std::string& name);

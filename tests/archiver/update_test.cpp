@@ -18,7 +18,7 @@ namespace {
 constexpr std::uint32_t kZlib = MPQ_COMPRESSION_ZLIB;
 constexpr std::uint32_t kPkware = MPQ_COMPRESSION_PKWARE;
 
-std::vector<MemberSpec> MixedMembers() {
+std::vector<MemberRecipe> MixedMembers() {
   return {
       {"war3map.j", MakeContent(20000, 1), MPQ_FILE_COMPRESS, kZlib},
       {"war3map.w3e", MakeContent(9000, 2), MPQ_FILE_COMPRESS, kPkware},
@@ -36,15 +36,15 @@ std::vector<MemberSpec> MixedMembers() {
 
 struct Case {
   std::string label;
-  ArchiveSpec spec;
+  ArchiveRecipe recipe;
   std::string name;  // member to store
   Bytes content;
   std::size_t preamble = 0;
   std::function<void(Bytes&, std::size_t header)> damage;  // applied to the fresh archive
   std::function<void(const std::filesystem::path&)> edit;  // then applied to its tables
-  std::vector<MemberSpec> also;  // further names that must read back as given
-  std::string error;             // when set: the run must fail with this in its message
-  bool made_listfile = false;    // a (listfile) made by renaming a member
+  std::vector<MemberRecipe> also;  // further names that must read back as given
+  std::string error;               // when set: the run must fail with this in its message
+  bool made_listfile = false;      // a (listfile) made by renaming a member
 };
 
 // Members named *.tmp stand in for bookkeeping members StormLib won't let us write.
@@ -61,7 +61,7 @@ void Rename(Archive& archive, const std::string& from, const std::string& to) {
   PlaceName(archive, *FindSlotFor(archive, to), to, block);
 }
 
-Bytes ListingOf(const std::vector<MemberSpec>& members) {
+Bytes ListingOf(const std::vector<MemberRecipe>& members) {
   std::string text;
   for (const auto& member : members) text += member.name + "\r\n";
   for (int i = 0; i < 200; ++i) text += "Units\\Custom" + std::to_string(i) + ".mdx\r\n";
@@ -133,10 +133,10 @@ void AddTableShapes(std::vector<Case>& cases, Base base) {
         std::tuple{"ListfileImplodedSingleUnit", MPQ_FILE_IMPLODE | MPQ_FILE_SINGLE_UNIT, 0u},
         std::tuple{"ListfileZlibSectors", MPQ_FILE_COMPRESS, kZlib}}) {
     Case made = base(label, "war3map.wtg", MakeContent(4000, 44));
-    made.spec.listfile = false;
-    made.spec.sector_size = 1024;  // several sectors
-    made.spec.members.push_back(
-        {"list.tmp", ListingOf(made.spec.members), static_cast<std::uint32_t>(flags), compression});
+    made.recipe.listfile = false;
+    made.recipe.sector_size = 1024;  // several sectors
+    made.recipe.members.push_back({"list.tmp", ListingOf(made.recipe.members),
+                                   static_cast<std::uint32_t>(flags), compression});
     made.made_listfile = true;
     made.edit = [](const std::filesystem::path& path) {
       EditTables(path, [](Archive& a) { Rename(a, "list.tmp", "(listfile)"); });
@@ -155,8 +155,8 @@ std::vector<Case> Cases() {
     c.label = std::move(label);
     c.name = std::move(name);
     c.content = std::move(content);
-    c.spec.members = MixedMembers();
-    c.spec.max_files = 32;
+    c.recipe.members = MixedMembers();
+    c.recipe.max_files = 32;
     return c;
   };
   std::vector<Case> cases;
@@ -189,7 +189,7 @@ std::vector<Case> Cases() {
                     MPQ_FILE_COMPRESS | MPQ_FILE_SINGLE_UNIT | MPQ_FILE_ENCRYPTED},
        }) {
     Case c = base(std::string("SideFiles") + label, "war3map.wtg", MakeContent(3000, 25));
-    c.spec.internal_flags = flags;
+    c.recipe.internal_flags = flags;
     cases.push_back(c);
     c.label += "Replace";
     c.name = "war3map.wts";
@@ -199,8 +199,8 @@ std::vector<Case> Cases() {
     Case c = base(std::string("Listfile") + (listfile ? "Yes" : "No") + "Attributes" +
                       (attributes ? "Yes" : "No"),
                   "war3map.wtg", MakeContent(3000, 26));
-    c.spec.listfile = listfile;
-    c.spec.attributes = attributes;
+    c.recipe.listfile = listfile;
+    c.recipe.attributes = attributes;
     cases.push_back(c);
   }
   for (std::size_t preamble : {512u, 1536u}) {
@@ -223,7 +223,7 @@ std::vector<Case> Cases() {
   };
   cases.push_back(trailing);
   Case small_sectors = base("SmallSectors", "war3map.wtg", MakeContent(5000, 30));
-  small_sectors.spec.sector_size = 1024;
+  small_sectors.recipe.sector_size = 1024;
   cases.push_back(small_sectors);
   AddTableShapes(cases, base);
   return cases;
@@ -237,7 +237,7 @@ class Update : public testing::TestWithParam<Case> {};
 
 // Other members read back unchanged and verify clean; the stored member reads as the input.
 void ExpectMembers(const std::filesystem::path& archive, const Case& c) {
-  for (const auto& member : c.spec.members) {
+  for (const auto& member : c.recipe.members) {
     if (SameMemberName(member.name, c.name) || IsStandIn(member.name)) continue;
     EXPECT_EQ(StormRead(archive, member.name), member.content) << member.name;
     EXPECT_EQ(StormVerify(archive, member.name), 0u) << member.name;
@@ -246,11 +246,11 @@ void ExpectMembers(const std::filesystem::path& archive, const Case& c) {
   std::replace(stored.begin(), stored.end(), '/', '\\');
   EXPECT_EQ(StormRead(archive, stored), c.content);
   EXPECT_EQ(StormVerify(archive, stored), 0u);
-  if (c.spec.listfile || c.made_listfile) {
+  if (c.recipe.listfile || c.made_listfile) {
     EXPECT_TRUE(StormListed(archive, stored));
     EXPECT_EQ(StormVerify(archive, "(listfile)"), 0u);
   }
-  if (c.spec.attributes) {
+  if (c.recipe.attributes) {
     EXPECT_EQ(StormVerify(archive, "(attributes)"), 0u);
   }
   for (const auto& member : c.also) {
@@ -262,7 +262,7 @@ TEST_P(Update, StoresMemberAndKeepsEverythingElse) {
   const Case& c = GetParam();
   TempDir dir;
   const auto archive = dir / "map.w3m";
-  CreateArchive(archive, c.spec);
+  CreateArchive(archive, c.recipe);
   Bytes before(c.preamble, std::byte{0x48});
   const Bytes fresh = ReadBytes(archive);
   before.insert(before.end(), fresh.begin(), fresh.end());
