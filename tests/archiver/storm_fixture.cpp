@@ -78,8 +78,7 @@ void CreateArchive(const std::filesystem::path& path, const ArchiveRecipe& recip
   create.dwMpqVersion = 0;
   create.dwFileFlags1 = recipe.listfile ? recipe.internal_flags : 0;
   create.dwFileFlags2 = recipe.attributes ? recipe.internal_flags : 0;
-  create.dwAttrFlags =
-      recipe.attributes ? (MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME | MPQ_ATTRIBUTE_MD5) : 0;
+  create.dwAttrFlags = recipe.attributes ? recipe.attribute_flags : 0;
   create.dwSectorSize = recipe.sector_size;
   create.dwMaxFileCount = recipe.max_files;
   std::filesystem::remove(path);
@@ -118,13 +117,25 @@ std::optional<Bytes> StormRead(const std::filesystem::path& archive, const std::
   return out;
 }
 
-std::uint32_t StormVerify(const std::filesystem::path& archive, const std::string& name) {
+namespace {
+
+DWORD VerifyBits(const std::filesystem::path& archive, const std::string& name) {
   HANDLE mpq = OpenForRead(archive);
   if (mpq == nullptr) return VERIFY_OPEN_ERROR;
   const DWORD result = SFileVerifyFile(
       mpq, name.c_str(), SFILE_VERIFY_SECTOR_CRC | SFILE_VERIFY_FILE_CRC | SFILE_VERIFY_FILE_MD5);
   SFileCloseArchive(mpq);
-  return result & VERIFY_FILE_ERROR_MASK;
+  return result;
+}
+
+}  // namespace
+
+std::uint32_t StormVerify(const std::filesystem::path& archive, const std::string& name) {
+  return VerifyBits(archive, name) & VERIFY_FILE_ERROR_MASK;
+}
+
+std::uint32_t StormChecks(const std::filesystem::path& archive, const std::string& name) {
+  return VerifyBits(archive, name) & (VERIFY_FILE_HAS_CHECKSUM | VERIFY_FILE_HAS_MD5);
 }
 
 bool StormListed(const std::filesystem::path& archive, const std::string& name) {

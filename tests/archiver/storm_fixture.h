@@ -43,6 +43,7 @@ struct ArchiveRecipe {
   std::uint32_t max_files = 16;  // hash table size is the next power of two
   std::uint32_t sector_size = 4096;
   std::uint32_t internal_flags = 0xFFFFFFFF;  // flags of (listfile)/(attributes); default
+  std::uint32_t attribute_flags = 0x7;        // CRC32, file time and MD5
 };
 
 // Creates the archive with StormLib; fails the current test on any error.
@@ -53,6 +54,9 @@ std::optional<Bytes> StormRead(const std::filesystem::path& archive, const std::
 
 // SFileVerifyFile's error bits for `name` (CRC32 and MD5 from (attributes)); 0 is clean.
 std::uint32_t StormVerify(const std::filesystem::path& archive, const std::string& name);
+
+// SFileVerifyFile's bits saying which checks (attributes) holds for `name`.
+std::uint32_t StormChecks(const std::filesystem::path& archive, const std::string& name);
 
 // Whether StormLib's (listfile) scan names `name`.
 bool StormListed(const std::filesystem::path& archive, const std::string& name);

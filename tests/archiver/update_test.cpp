@@ -203,6 +203,11 @@ std::vector<Case> Cases() {
     c.recipe.attributes = attributes;
     cases.push_back(c);
   }
+  for (std::uint32_t flags : {0x1u, 0x6u, 0xFu}) {
+    Case c = base("AttributeArrays" + std::to_string(flags), "war3map.wtg", MakeContent(3000, 31));
+    c.recipe.attribute_flags = flags;
+    cases.push_back(c);
+  }
   for (std::size_t preamble : {512u, 1536u}) {
     Case c = base("Preamble" + std::to_string(preamble), "war3map.wtg", MakeContent(4000, 27));
     c.preamble = preamble;
@@ -252,6 +257,12 @@ void ExpectMembers(const std::filesystem::path& archive, const Case& c) {
   }
   if (c.recipe.attributes) {
     EXPECT_EQ(StormVerify(archive, "(attributes)"), 0u);
+    // (attributes) describes the stored member, so the checks above really ran.
+    const std::uint32_t wanted = ((c.recipe.attribute_flags & 1) ? VERIFY_FILE_HAS_CHECKSUM : 0) |
+                                 ((c.recipe.attribute_flags & 4) ? VERIFY_FILE_HAS_MD5 : 0);
+    if (!c.content.empty()) {
+      EXPECT_EQ(StormChecks(archive, stored), wanted);
+    }
   }
   for (const auto& member : c.also) {
     EXPECT_EQ(StormRead(archive, member.name), member.content) << member.name;
