@@ -12,26 +12,28 @@
 namespace veltrane {
 namespace {
 
-Result<> WriteAll(HANDLE file, std::string_view bytes, const std::wstring& path) {
+Result<> WriteAll(HANDLE file, std::string_view bytes, const std::wstring& target) {
   while (!bytes.empty()) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size(), 1u << 20));
     DWORD written = 0;
     if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) {
-      return SystemFailure("write", path, GetLastError());
+      return SystemFailure("write", target, GetLastError());
     }
     bytes.remove_prefix(written);
   }
-  if (!FlushFileBuffers(file)) return SystemFailure("write", path, GetLastError());
+  if (!FlushFileBuffers(file)) return SystemFailure("write", target, GetLastError());
   return {};
 }
 
-// Writes the bytes beside the target and moves them over it in one step, so the target is
-// either the old file or the complete new one.
-Result<> WriteAside(const std::wstring& side_path, std::string_view bytes) {
+// Writes the bytes beside the target, to be moved over it in one step, so the target is
+// either the old file or the complete new one. Failures name the target: that is the file
+// the user knows of.
+Result<> WriteAside(const std::wstring& side_path, std::string_view bytes,
+                    const std::wstring& target) {
   UniqueHandle file(CreateFileW(side_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return SystemFailure("create", side_path, GetLastError());
-  return WriteAll(file.get(), bytes, side_path);
+  if (!file.valid()) return SystemFailure("write", target, GetLastError());
+  return WriteAll(file.get(), bytes, target);
 }
 
 bool IsAbsolute(std::wstring_view path) {
@@ -56,18 +58,22 @@ std::string Describe(wchar_t c) {
   return "\"" + ToUtf8(std::wstring(1, c)) + "\" (" + code + ")";
 }
 
-// Encodes one UTF-16 unit run exactly in the OEM code page, or reports that it can't.
+// Encodes text exactly in the OEM code page, or reports that it can't. A system whose OEM
+// code page is UTF-8 holds every character; there the best-fit and default-character
+// arguments are not allowed, and invalid UTF-16 is what fails.
 bool EncodeExactly(std::wstring_view text, std::string& out) {
   if (text.empty()) return true;
+  const bool utf8 = GetOEMCP() == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
   BOOL used_default = FALSE;
-  const int needed =
-      WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, text.data(),
-                          static_cast<int>(text.size()), nullptr, 0, nullptr, &used_default);
+  BOOL* used_default_out = utf8 ? nullptr : &used_default;
+  const int size = static_cast<int>(text.size());
+  const int needed = WideCharToMultiByte(CP_OEMCP, flags, text.data(), size, nullptr, 0, nullptr,
+                                         used_default_out);
   if (needed <= 0 || used_default) return false;
   out.resize(static_cast<size_t>(needed));
-  const int written = WideCharToMultiByte(CP_OEMCP, WC_NO_BEST_FIT_CHARS, text.data(),
-                                          static_cast<int>(text.size()), out.data(), needed,
-                                          nullptr, &used_default);
+  const int written = WideCharToMultiByte(CP_OEMCP, flags, text.data(), size, out.data(), needed,
+                                          nullptr, used_default_out);
   return written == needed && !used_default;
 }
 
@@ -75,7 +81,7 @@ bool EncodeExactly(std::wstring_view text, std::string& out) {
 
 Result<> Win32JobHost::WriteFile(const std::wstring& path, std::string_view bytes) {
   const std::wstring side_path = path + L".new";
-  auto written = WriteAside(side_path, bytes);
+  auto written = WriteAside(side_path, bytes, path);
   if (written && !MoveFileExW(side_path.c_str(), path.c_str(),
                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     written = SystemFailure("write", path, GetLastError());

@@ -32,6 +32,7 @@ TEST(Win32JobHost, WriteFileFailureNamesThePathAndTheSystemsReason) {
   const auto result = host.WriteFile(path, "x");
   ASSERT_FALSE(result);
   EXPECT_NE(result.message().find("missing folder\\temp.bat"), std::string::npos);
+  EXPECT_EQ(result.message().find(".new"), std::string::npos) << "names a file the user never sees";
   EXPECT_GT(result.message().size(), path.size() + 12)
       << "no system reason in: " << result.message();
 }
