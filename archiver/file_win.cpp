@@ -1,28 +1,13 @@
 #include <windows.h>
 
 #include "archiver/file.h"
-#include "common/text.h"
+#include "common/system_error_win.h"
 
 namespace veltrane::mpq {
 namespace {
 
-std::string SystemReason(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring reason = length != 0 && text != nullptr ? std::wstring(text, length) : L"";
-  if (text != nullptr) LocalFree(text);
-  while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' ||
-                             reason.back() == L'.' || reason.back() == L' ')) {
-    reason.pop_back();
-  }
-  if (reason.empty()) reason = L"system error " + std::to_wstring(error);
-  return ToUtf8(reason);
-}
-
 Error SystemFail(const std::string& what, const std::filesystem::path& path, DWORD error) {
-  return Fail(what + " '" + PathToUtf8(path) + "': " + SystemReason(error));
+  return Fail(what + " '" + PathToUtf8(path) + "': " + SystemMessage(error));
 }
 
 // Reads `size` bytes at `offset` in chunks that fit a DWORD.
@@ -54,17 +39,17 @@ Result<std::uint64_t> SizeOf(HANDLE handle, const std::string& what,
 
 class WinFile final : public ArchiveFile {
  public:
-  WinFile(HANDLE handle, std::filesystem::path path) : handle_(handle), path_(std::move(path)) {}
-  ~WinFile() override { CloseHandle(handle_); }
+  WinFile(UniqueHandle handle, std::filesystem::path path)
+      : handle_(std::move(handle)), path_(std::move(path)) {}
 
   Result<std::vector<std::byte>> ReadAll() override {
-    auto size = SizeOf(handle_, "cannot read archive", path_);
+    auto size = SizeOf(handle_.get(), "cannot read archive", path_);
     if (!size) return size.error();
     if (*size > kMaxArchiveBytes) {
       return Fail("cannot read archive '" + PathToUtf8(path_) + "': larger than 4 GiB");
     }
     std::vector<std::byte> data(static_cast<std::size_t>(*size));
-    if (!ReadAt(handle_, 0, data.data(), data.size())) {
+    if (!ReadAt(handle_.get(), 0, data.data(), data.size())) {
       return SystemFail("cannot read archive", path_, GetLastError());
     }
     return data;
@@ -79,7 +64,7 @@ class WinFile final : public ArchiveFile {
       at.OffsetHigh = static_cast<DWORD>(position >> 32);
       const DWORD want = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
       DWORD put = 0;
-      if (!WriteFile(handle_, data.data() + done, want, &put, &at) || put == 0) {
+      if (!WriteFile(handle_.get(), data.data() + done, want, &put, &at) || put == 0) {
         return SystemFail("cannot write archive", path_, GetLastError());
       }
       done += put;
@@ -88,7 +73,7 @@ class WinFile final : public ArchiveFile {
   }
 
   Result<void> Flush() override {
-    if (!FlushFileBuffers(handle_))
+    if (!FlushFileBuffers(handle_.get()))
       return SystemFail("cannot flush archive", path_, GetLastError());
     return {};
   }
@@ -96,14 +81,15 @@ class WinFile final : public ArchiveFile {
   Result<void> Truncate(std::uint64_t size) override {
     LARGE_INTEGER position{};
     position.QuadPart = static_cast<LONGLONG>(size);
-    if (!SetFilePointerEx(handle_, position, nullptr, FILE_BEGIN) || !SetEndOfFile(handle_)) {
+    if (!SetFilePointerEx(handle_.get(), position, nullptr, FILE_BEGIN) ||
+        !SetEndOfFile(handle_.get())) {
       return SystemFail("cannot restore the size of archive", path_, GetLastError());
     }
     return {};
   }
 
  private:
-  HANDLE handle_;
+  UniqueHandle handle_;
   std::filesystem::path path_;
 };
 
@@ -115,41 +101,32 @@ std::uint64_t FromFileTime(const FILETIME& time) {
 
 Result<std::unique_ptr<ArchiveFile>> OpenArchiveFile(const std::filesystem::path& path) {
   // Others may read while we update; a writer elsewhere makes the open fail (sharing violation).
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    return SystemFail("cannot open archive", path, GetLastError());
-  }
-  return std::unique_ptr<ArchiveFile>(new WinFile(handle, path));
+  UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle.valid()) return SystemFail("cannot open archive", path, GetLastError());
+  return std::unique_ptr<ArchiveFile>(new WinFile(std::move(handle), path));
 }
 
 Result<InputFile> ReadInputFile(const std::filesystem::path& path) {
-  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    return SystemFail("cannot open file to add", path, GetLastError());
-  }
-  InputFile out;
-  FILETIME written{};
-  auto size = SizeOf(handle, "cannot read file to add", path);
-  if (!size || !GetFileTime(handle, nullptr, nullptr, &written)) {
-    const DWORD error = GetLastError();
-    CloseHandle(handle);
-    return size ? SystemFail("cannot read file to add", path, error) : size.error();
-  }
+  UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle.valid()) return SystemFail("cannot open file to add", path, GetLastError());
+  auto size = SizeOf(handle.get(), "cannot read file to add", path);
+  if (!size) return size.error();
   if (*size > kMaxArchiveBytes) {
-    CloseHandle(handle);
     return Fail("cannot add '" + PathToUtf8(path) +
                 "': larger than 4 GiB, the most a member holds");
   }
+  InputFile out;
+  FILETIME written{};
+  if (!GetFileTime(handle.get(), nullptr, nullptr, &written)) {
+    return SystemFail("cannot read the time of file to add", path, GetLastError());
+  }
   out.file_time = FromFileTime(written);
   out.content.resize(static_cast<std::size_t>(*size));
-  if (!ReadAt(handle, 0, out.content.data(), out.content.size())) {
-    const DWORD error = GetLastError();
-    CloseHandle(handle);
-    return SystemFail("cannot read file to add", path, error);
+  if (!ReadAt(handle.get(), 0, out.content.data(), out.content.size())) {
+    return SystemFail("cannot read file to add", path, GetLastError());
   }
-  CloseHandle(handle);
   return out;
 }
 

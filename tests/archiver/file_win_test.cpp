@@ -1,0 +1,83 @@
+// The Win32 archive file under Wine: sharing, Unicode paths,
+// writes past the end, truncation, and the file time of the file to add.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "archiver/file.h"
+
+namespace veltrane::mpq {
+namespace {
+
+class FileWin : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           (L"mpqadd-\u00e9t\u00e9-" + std::to_wstring(GetCurrentProcessId()));
+    std::filesystem::create_directories(dir_);
+    path_ = dir_ / L"carte-\u00e9t\u00e9.w3m";
+    std::ofstream(path_, std::ios::binary) << "0123456789";
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  std::filesystem::path dir_;
+  std::filesystem::path path_;
+};
+
+std::vector<std::byte> Bytes(std::string_view text) {
+  std::vector<std::byte> out;
+  for (char c : text) out.push_back(static_cast<std::byte>(c));
+  return out;
+}
+
+TEST_F(FileWin, WritesPastTheEndThenTruncatesBack) {
+  auto file = OpenArchiveFile(path_);
+  ASSERT_TRUE(file.ok()) << file.message();
+  ASSERT_TRUE((*file)->WriteAt(12, Bytes("tail")).ok());
+  ASSERT_TRUE((*file)->WriteAt(0, Bytes("AB")).ok());
+  ASSERT_TRUE((*file)->Flush().ok());
+  auto all = (*file)->ReadAll();
+  ASSERT_TRUE(all.ok());
+  EXPECT_EQ(all->size(), 16u);
+  EXPECT_EQ((*all)[0], std::byte{'A'});
+  EXPECT_EQ((*all)[15], std::byte{'l'});
+  ASSERT_TRUE((*file)->Truncate(10).ok());
+  all = (*file)->ReadAll();
+  EXPECT_EQ(*all, Bytes("AB23456789"));
+}
+
+TEST_F(FileWin, RefusesArchiveOpenForWritingElsewhere) {
+  HANDLE holder = CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  auto file = OpenArchiveFile(path_);
+  CloseHandle(holder);
+  ASSERT_FALSE(file.ok());
+  EXPECT_NE(file.message().find("cannot open archive '" + PathToUtf8(path_) + "': "),
+            std::string::npos)
+      << file.message();
+}
+
+TEST_F(FileWin, ReadsFileToAddWithItsModificationTime) {
+  HANDLE handle = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  FILETIME time{0x12345600, 0x01D00000};
+  ASSERT_TRUE(SetFileTime(handle, nullptr, nullptr, &time));
+  CloseHandle(handle);
+  auto input = ReadInputFile(path_);
+  ASSERT_TRUE(input.ok()) << input.message();
+  EXPECT_EQ(input->content, Bytes("0123456789"));
+  EXPECT_EQ(input->file_time, 0x01D0000012345600ull);
+  auto missing = ReadInputFile(dir_ / L"absent.txt");
+  ASSERT_FALSE(missing.ok());
+  EXPECT_NE(missing.message().find("cannot open file to add"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace veltrane::mpq
