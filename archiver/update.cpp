@@ -131,9 +131,10 @@ std::vector<std::byte> EncodeHeader(const Archive& archive, std::uint32_t archiv
 
 Result<UpdatePlan> PlanAdd(std::span<const std::byte> file, std::string_view name,
                            const InputFile& input, std::string_view archive_path) {
-  if (name.empty())
+  if (name.empty()) {
     return Fail("cannot add to archive '" + std::string(archive_path) +
                 "': the member name is empty");
+  }
   if (input.content.size() > kMaxArchiveBytes) {
     return Fail("cannot add '" + std::string(name) + "': larger than an archive member can be");
   }
