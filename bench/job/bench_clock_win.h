@@ -52,6 +52,17 @@ inline bool ClosedByWriters(const std::wstring& path) {
   return true;
 }
 
+// Whether no process holds the file open at all (or it does not exist). The command
+// interpreter keeps a batch file open until it exits, a little after the script's last
+// command has done its work, and a script can't be replaced while it is open.
+inline bool Released(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  CloseHandle(file);
+  return true;
+}
+
 // Runs this thread's pending window messages.
 inline void PumpMessages() {
   MSG message;

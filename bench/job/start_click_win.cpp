@@ -37,7 +37,14 @@ const std::wstring kScratch(veltrane::kScratchMap);
   ExitProcess(1);
 }
 
-void Clear(const std::vector<std::wstring>& paths) {
+// Removes the previous run's outputs and waits until its scripts have ended.
+void Clear(const std::vector<std::wstring>& paths, const std::vector<std::wstring>& scripts) {
+  for (const auto& script : scripts) {
+    if (veltrane::bench::WaitUntil([&] { return veltrane::bench::Released(script); }, 20000, true) <
+        0) {
+      Die("a script stayed open: " + veltrane::ToUtf8(script));
+    }
+  }
   for (const auto& path : paths) {
     if (!veltrane::bench::Remove(path)) Die("cannot delete " + veltrane::ToUtf8(path));
   }
@@ -83,6 +90,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring destination = work + L"\\out-click.w3m";
   const std::wstring copy_destination = work + L"\\out-launch.w3m";
   const std::wstring copy_script = program_folder + L"\\copy.bat";
+  const std::wstring job_script = program_folder + L"\\" + std::wstring(veltrane::kScriptName);
   CreateDirectoryW(program_folder.c_str(), nullptr);
 
   veltrane::Win32JobHost host;
@@ -108,7 +116,7 @@ int wmain(int argc, wchar_t** argv) {
   Watchdog watchdog;
   std::vector<double> clicks, launches;
   for (int i = 0; i < runs; ++i) {
-    Clear({destination, copy_destination, kScratch});
+    Clear({destination, copy_destination, kScratch}, {job_script, copy_script});
     watchdog.Arm();
     const double before = NowMs();
     SendMessageW(start, BM_CLICK, 0, 0);
@@ -123,6 +131,7 @@ int wmain(int argc, wchar_t** argv) {
       Die("the job launched by a click did not finish");
     }
 
+    Clear({}, {job_script});  // the job's script has ended before the launch is timed
     const double launch_before = NowMs();
     if (auto launched = host.LaunchScript(copy_script, program_folder); !launched) {
       Die(launched.message());
@@ -137,7 +146,7 @@ int wmain(int argc, wchar_t** argv) {
       Die("the launched copy did not finish");
     }
   }
-  Clear({destination, copy_destination});
+  Clear({destination, copy_destination}, {job_script, copy_script});
   std::printf("click %.2f %.2f launch %.2f %.2f\n", veltrane::bench::Median(clicks),
               *std::max_element(clicks.begin(), clicks.end()), veltrane::bench::Median(launches),
               *std::max_element(launches.begin(), launches.end()));
