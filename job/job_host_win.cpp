@@ -77,15 +77,33 @@ bool EncodeExactly(std::wstring_view text, std::string& out) {
   return written == needed && !used_default;
 }
 
+// Moves the side file over the target. The command interpreter keeps a finished script
+// open for a moment after its last command, so a busy target is tried again for a while.
+Result<> ReplaceWith(const std::wstring& side_path, const std::wstring& target) {
+  constexpr int kTries = 20;
+  constexpr DWORD kPauseMs = 50;
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(side_path.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return {};
+    }
+    const DWORD error = GetLastError();
+    const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+    if (!busy || attempt == kTries) {
+      Error failure = SystemFailure("write", target, error);
+      if (busy) failure.message += " Is the previous job still running?";
+      return failure;
+    }
+    Sleep(kPauseMs);
+  }
+}
+
 }  // namespace
 
 Result<> Win32JobHost::WriteFile(const std::wstring& path, std::string_view bytes) {
   const std::wstring side_path = path + L".new";
   auto written = WriteAside(side_path, bytes, path);
-  if (written && !MoveFileExW(side_path.c_str(), path.c_str(),
-                              MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    written = SystemFailure("write", path, GetLastError());
-  }
+  if (written) written = ReplaceWith(side_path, path);
   if (!written) DeleteFileW(side_path.c_str());
   return written;
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "tests/job/win_files.h"
 
 namespace veltrane {
@@ -46,6 +48,41 @@ TEST(Win32JobHost, WriteFileKeepsTheOldFileWhenTheReplacementCannotBeWritten) {
   CreateDirectoryW((path + L".new").c_str(), nullptr);
   ASSERT_FALSE(host.WriteFile(path, "new"));
   EXPECT_EQ(ReadBytes(path), "old");
+}
+
+// The command interpreter holds a script open a moment after it ends; a new run waits for it.
+TEST(Win32JobHost, WriteFileWaitsForAScriptThatIsStillOpen) {
+  TempFolder folder(L"host write busy");
+  Win32JobHost host;
+  const std::wstring path = folder / L"temp.bat";
+  WriteBytes(path, "old script");
+  HANDLE held =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread release([held] {
+    Sleep(300);
+    CloseHandle(held);
+  });
+  const auto written = host.WriteFile(path, "new script");
+  release.join();
+  ASSERT_TRUE(written) << written.message();
+  EXPECT_EQ(ReadBytes(path), "new script");
+}
+
+TEST(Win32JobHost, WriteFileGivesUpOnAScriptHeldOpenAndSaysWhy) {
+  TempFolder folder(L"host write held");
+  Win32JobHost host;
+  const std::wstring path = folder / L"temp.bat";
+  WriteBytes(path, "old script");
+  HANDLE held =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const auto written = host.WriteFile(path, "new script");
+  CloseHandle(held);
+  ASSERT_FALSE(written);
+  EXPECT_NE(written.message().find("previous job"), std::string::npos) << written.message();
+  EXPECT_EQ(ReadBytes(path), "old script");
+  EXPECT_FALSE(Exists(path + L".new"));
 }
 
 TEST(Win32JobHost, FileExistsSeesFilesButNotFolders) {
