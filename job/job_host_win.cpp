@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <objbase.h>
 #include <shellapi.h>
 
 #include <cstdio>
@@ -141,6 +142,11 @@ Result<> Win32JobHost::LaunchScript(const std::wstring& script_path,
   // The script's path goes in as the file to open, never as a command line, so a folder
   // with spaces can't be split into a program name and arguments. No process handle is
   // asked for: the script runs on its own.
+  // The shell may hand a launch to COM components, which need COM on this thread. It starts
+  // with the first launch rather than with the program, to keep the start quick.
+  static const HRESULT com =
+      CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+  (void)com;
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;

@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <objbase.h>
 
 #include "common/text.h"
 #include "job/job_host_win.h"
@@ -32,8 +31,6 @@ int RunMessageLoop(HWND window) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
-  // The shell may hand the script's launch to COM components.
-  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 
@@ -49,7 +46,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
       veltrane::ApplicationName(*executable),
   });
   if (auto created = window.Create(show_command); !created) return Refuse(created.message());
-  const int exit_code = RunMessageLoop(window.hwnd());
-  if (SUCCEEDED(com)) CoUninitialize();
-  return exit_code;
+  return RunMessageLoop(window.hwnd());
 }
