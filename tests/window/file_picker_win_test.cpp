@@ -52,9 +52,7 @@ void Answer(HWND dialog, const wchar_t* name) {
 }
 
 TEST_F(MainWindowTest, AConfirmedNameFillsTheBoxAndACancelLeavesItAsTyped) {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring chosen = std::wstring(temp) + L"chosen map.w3m";
+  const std::wstring chosen = testing::TempPath(L"chosen map.w3m");
   {
     DialogAnswerer confirm(L"Select Map...", [&](HWND dialog) { Answer(dialog, chosen.c_str()); });
     Click(kCommand2);
@@ -82,9 +80,7 @@ TEST_F(MainWindowTest, AConfirmedNameFillsTheBoxAndACancelLeavesItAsTyped) {
 }
 
 TEST_F(MainWindowTest, TheSavePickerAddsTheMapExtensionToABareName) {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  const std::wstring bare = std::wstring(temp) + L"protected";
+  const std::wstring bare = testing::TempPath(L"protected");
   DialogAnswerer confirm(L"Select Map...", [&](HWND dialog) { Answer(dialog, bare.c_str()); });
   Click(kCommand3);
   ASSERT_TRUE(confirm.Found());

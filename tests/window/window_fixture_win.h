@@ -22,6 +22,13 @@ inline std::wstring TextOf(HWND control) {
   return buffer;
 }
 
+// A path in the user's temporary folder.
+inline std::wstring TempPath(const std::wstring& name) {
+  wchar_t folder[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  return folder + name;
+}
+
 // Runs messages until the queue is empty.
 inline void Pump() {
   MSG message;
