@@ -1,9 +1,11 @@
 #include "archiver/archive.h"
 
 #include <algorithm>
+#include <array>
 
 #include "archiver/byte_io.h"
 #include "archiver/crypt.h"
+#include "archiver/file.h"
 
 namespace veltrane::mpq {
 namespace {
@@ -14,51 +16,83 @@ std::string Quote(std::string_view path) {
   return out;
 }
 
-// The first 512-byte boundary holding the header signature, as the game searches.
-std::optional<std::uint64_t> LocateHeader(std::span<const std::byte> file) {
-  for (std::uint64_t offset = 0; offset + kHeaderSize <= file.size(); offset += kHeaderAlignment) {
-    ByteCursor cursor(file.subspan(static_cast<std::size_t>(offset), kHeaderSize));
-    if (cursor.U32() == kHeaderSignature) return offset;
-  }
-  return std::nullopt;
+// The header search reads the file in chunks that grow to this size (a multiple of 512).
+constexpr std::size_t kFirstScanChunk = 4 << 10;
+constexpr std::size_t kMaxScanChunk = 64 << 10;
+
+std::uint32_t WordAt(std::span<const std::byte> bytes, std::size_t at) {
+  ByteCursor cursor(bytes.subspan(at, 4));
+  return cursor.U32();
 }
 
-// Copies a table of `count` entries from `position` and deciphers it.
-Result<std::vector<std::byte>> ReadTable(std::span<const std::byte> file, std::uint64_t position,
-                                         std::uint32_t count, std::uint32_t key,
-                                         std::string_view what, std::string_view path) {
-  std::span<const std::byte> slice;
-  if (!SliceOf(file, position, std::uint64_t{count} * kEntrySize, slice)) {
-    return Fail("cannot read archive " + Quote(path) + ": the " + std::string(what) + " (" +
-                std::to_string(count) + " entries at offset " + std::to_string(position) +
-                ") lies outside the file of " + std::to_string(file.size()) + " bytes");
+// The first 512-byte boundary holding the header signature, as the game searches. Only the
+// scan buffer is held, whatever the size of a file without a header.
+Result<std::optional<std::uint64_t>> LocateHeader(ByteSource& source, std::uint64_t size) {
+  std::vector<std::byte> chunk;
+  std::size_t step = kFirstScanChunk;
+  for (std::uint64_t start = 0; start + kHeaderSize <= size; start += chunk.size()) {
+    chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(step, size - start)));
+    auto read = source.ReadAt(start, chunk);
+    if (!read) return read.error();
+    for (std::size_t at = 0; at + kHeaderSize <= chunk.size(); at += kHeaderAlignment) {
+      if (WordAt(chunk, at) == kHeaderSignature) return std::optional(start + at);
+    }
+    step = std::min(step * 2, kMaxScanChunk);
   }
-  std::vector<std::byte> table(slice.begin(), slice.end());
-  Decrypt(table, key);
-  return table;
+  return std::optional<std::uint64_t>();
 }
 
-std::vector<HashEntry> DecodeHashes(std::span<const std::byte> table) {
-  std::vector<HashEntry> entries(table.size() / kEntrySize);
-  ByteCursor cursor(table);
-  for (auto& entry : entries) {
-    entry.name_a = cursor.U32();
-    entry.name_b = cursor.U32();
-    entry.locale = cursor.U16();
-    entry.platform = cursor.U16();
-    entry.block = cursor.U32();
-  }
-  return entries;
+static_assert(sizeof(HashEntry) == kEntrySize && sizeof(BlockEntry) == kEntrySize);
+
+HashEntry DecodeEntry(ByteCursor& cursor, HashEntry) {
+  HashEntry entry;
+  entry.name_a = cursor.U32();
+  entry.name_b = cursor.U32();
+  entry.locale = cursor.U16();
+  entry.platform = cursor.U16();
+  entry.block = cursor.U32();
+  return entry;
 }
 
-std::vector<BlockEntry> DecodeBlocks(std::span<const std::byte> table) {
-  std::vector<BlockEntry> entries(table.size() / kEntrySize);
-  ByteCursor cursor(table);
-  for (auto& entry : entries) {
-    entry.position = cursor.U32();
-    entry.packed_size = cursor.U32();
-    entry.size = cursor.U32();
-    entry.flags = cursor.U32();
+BlockEntry DecodeEntry(ByteCursor& cursor, BlockEntry) {
+  BlockEntry entry;
+  entry.position = cursor.U32();
+  entry.packed_size = cursor.U32();
+  entry.size = cursor.U32();
+  entry.flags = cursor.U32();
+  return entry;
+}
+
+struct TableAt {
+  std::uint64_t position;
+  std::uint32_t count;
+  std::uint32_t key;
+  const char* what;
+};
+
+// Reads a table into the memory of its entries, deciphers and decodes it there, so the
+// stored and decoded forms are never held side by side.
+template <class Entry>
+Result<std::vector<Entry>> ReadTable(ByteSource& source, std::uint64_t file_size,
+                                     const TableAt& table, std::string_view path) {
+  const std::uint64_t bytes = std::uint64_t{table.count} * kEntrySize;
+  if (table.position > file_size || bytes > file_size - table.position) {
+    return Fail("cannot read archive " + Quote(path) + ": the " + table.what + " (" +
+                std::to_string(table.count) + " entries at offset " +
+                std::to_string(table.position) + ") lies outside the file of " +
+                std::to_string(file_size) + " bytes");
+  }
+  std::vector<Entry> entries(table.count);
+  const auto raw = std::as_writable_bytes(std::span(entries));
+  auto read = source.ReadAt(table.position, raw);
+  if (!read) return read.error();
+  Decrypt(raw, table.key);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    std::array<std::byte, kEntrySize> stored;
+    std::copy_n(raw.begin() + static_cast<std::ptrdiff_t>(i * kEntrySize), kEntrySize,
+                stored.begin());
+    ByteCursor cursor(stored);
+    entries[i] = DecodeEntry(cursor, Entry{});
   }
   return entries;
 }
@@ -80,15 +114,25 @@ void WalkSearchPath(const Archive& archive, std::string_view name, Visit visit) 
 
 }  // namespace
 
-Result<Archive> ParseArchive(std::span<const std::byte> file, std::string_view path) {
-  const auto header_offset = LocateHeader(file);
-  if (!header_offset) {
+Result<Archive> ParseArchive(ByteSource& source, std::string_view path) {
+  auto size = source.Size();
+  if (!size) return size.error();
+  if (*size > kMaxArchiveBytes) {
+    return Fail("cannot read archive " + Quote(path) + ": larger than 4 GiB");
+  }
+  auto header_offset = LocateHeader(source, *size);
+  if (!header_offset) return header_offset.error();
+  if (!*header_offset) {
     return Fail("cannot read archive " + Quote(path) +
                 ": not an MPQ archive (no header signature at any 512-byte boundary)");
   }
   Archive archive;
-  archive.header_offset = *header_offset;
-  ByteCursor cursor(file.subspan(static_cast<std::size_t>(*header_offset), kHeaderSize));
+  archive.file_size = *size;
+  archive.header_offset = **header_offset;
+  std::array<std::byte, kHeaderSize> header;
+  auto read = source.ReadAt(archive.header_offset, header);
+  if (!read) return read.error();
+  ByteCursor cursor(header);
   cursor.Bytes(12);  // signature, header size and archive size are not used by the game
   cursor.U16();      // format version: read as version 1 whatever it says
   archive.sector_shift = cursor.U16();
@@ -103,15 +147,22 @@ Result<Archive> ParseArchive(std::span<const std::byte> file, std::string_view p
   if (hash_count == 0) {
     return Fail("cannot read archive " + Quote(path) + ": the hash table is empty");
   }
-  auto hashes = ReadTable(file, archive.Absolute(hash_position), hash_count, HashTableKey(),
-                          "hash table", path);
+  auto hashes = ReadTable<HashEntry>(
+      source, *size, {archive.Absolute(hash_position), hash_count, HashTableKey(), "hash table"},
+      path);
   if (!hashes) return hashes.error();
-  auto blocks = ReadTable(file, archive.Absolute(block_position), block_count, BlockTableKey(),
-                          "block table", path);
+  archive.hashes = std::move(*hashes);
+  auto blocks = ReadTable<BlockEntry>(
+      source, *size,
+      {archive.Absolute(block_position), block_count, BlockTableKey(), "block table"}, path);
   if (!blocks) return blocks.error();
-  archive.hashes = DecodeHashes(*hashes);
-  archive.blocks = DecodeBlocks(*blocks);
+  archive.blocks = std::move(*blocks);
   return archive;
+}
+
+Result<Archive> ParseArchive(std::span<const std::byte> file, std::string_view path) {
+  MemorySource source(file);
+  return ParseArchive(source, path);
 }
 
 std::optional<std::uint32_t> FindMember(const Archive& archive, std::string_view name) {

@@ -1,5 +1,5 @@
 #pragma once
-// Reading an archive's header and tables out of its bytes, and finding members by name.
+// Reading an archive's header and tables, and finding members by name.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "archiver/format.h"
+#include "archiver/source.h"
 #include "common/result.h"
 
 namespace veltrane::mpq {
 
 struct Archive {
+  std::uint64_t file_size = 0;      // when it was parsed
   std::uint64_t header_offset = 0;  // absolute, a multiple of 512
   std::uint16_t sector_shift = 0;   // sector size is 512 << shift
   std::vector<HashEntry> hashes;
@@ -27,7 +29,9 @@ struct Archive {
   }
 };
 
-// Parses the archive in `file`; `path` only names it in messages.
+// Parses the archive in `source`, reading only the header and the two tables (and, to find
+// the header, the 512-byte boundaries before it); `path` only names it in messages.
+Result<Archive> ParseArchive(ByteSource& source, std::string_view path);
 Result<Archive> ParseArchive(std::span<const std::byte> file, std::string_view path);
 
 // The hash slot of the member named `name`: its neutral-locale entry, or else the first entry

@@ -1,6 +1,7 @@
 #pragma once
-// The one interface through which the archiver reads and writes the archive file, and the
-// reading of the file to add. Implemented for POSIX (file_posix.cpp) and Win32 (file_win.cpp).
+// The one interface through which the archiver reads and writes the archive file (reads are
+// positioned, never of the whole file), and the reading of the file to add. Implemented for POSIX
+// (file_posix.cpp) and Win32 (file_win.cpp).
 
 #include <cstddef>
 #include <cstdint>
@@ -10,14 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "archiver/source.h"
 #include "common/result.h"
 
 namespace veltrane::mpq {
 
-class ArchiveFile {
+class ArchiveFile : public ByteSource {
  public:
-  virtual ~ArchiveFile() = default;
-  virtual Result<std::vector<std::byte>> ReadAll() = 0;
   virtual Result<void> WriteAt(std::uint64_t offset, std::span<const std::byte> data) = 0;
   // Makes everything written so far durable before anything later is written.
   virtual Result<void> Flush() = 0;

@@ -23,23 +23,23 @@ class PosixFile final : public ArchiveFile {
   PosixFile(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
   ~PosixFile() override { ::close(fd_); }
 
-  Result<std::vector<std::byte>> ReadAll() override {
+  Result<std::uint64_t> Size() override {
     struct stat info {};
     if (::fstat(fd_, &info) != 0) return SystemFail("cannot read archive", path_, errno);
-    if (static_cast<std::uint64_t>(info.st_size) > kMaxArchiveBytes) {
-      return Fail("cannot read archive '" + PathToUtf8(path_) + "': larger than 4 GiB");
-    }
-    std::vector<std::byte> data(static_cast<std::size_t>(info.st_size));
+    return static_cast<std::uint64_t>(info.st_size);
+  }
+
+  Result<void> ReadAt(std::uint64_t offset, std::span<std::byte> out) override {
     std::size_t done = 0;
-    while (done < data.size()) {
+    while (done < out.size()) {
       const ssize_t got =
-          ::pread(fd_, data.data() + done, data.size() - done, static_cast<off_t>(done));
+          ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) return SystemFail("cannot read archive", path_, errno);
       if (got == 0) return Fail("cannot read archive '" + PathToUtf8(path_) + "': it shrank");
       done += static_cast<std::size_t>(got);
     }
-    return data;
+    return {};
   }
 
   Result<void> WriteAt(std::uint64_t offset, std::span<const std::byte> data) override {

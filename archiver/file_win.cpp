@@ -11,7 +11,7 @@ Error SystemFail(const std::string& what, const std::filesystem::path& path, DWO
 }
 
 // Reads `size` bytes at `offset` in chunks that fit a DWORD.
-bool ReadAt(HANDLE handle, std::uint64_t offset, std::byte* data, std::size_t size) {
+bool ReadHandleAt(HANDLE handle, std::uint64_t offset, std::byte* data, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
     OVERLAPPED at{};
@@ -42,17 +42,15 @@ class WinFile final : public ArchiveFile {
   WinFile(UniqueHandle handle, std::filesystem::path path)
       : handle_(std::move(handle)), path_(std::move(path)) {}
 
-  Result<std::vector<std::byte>> ReadAll() override {
-    auto size = SizeOf(handle_.get(), "cannot read archive", path_);
-    if (!size) return size.error();
-    if (*size > kMaxArchiveBytes) {
-      return Fail("cannot read archive '" + PathToUtf8(path_) + "': larger than 4 GiB");
-    }
-    std::vector<std::byte> data(static_cast<std::size_t>(*size));
-    if (!ReadAt(handle_.get(), 0, data.data(), data.size())) {
+  Result<std::uint64_t> Size() override {
+    return SizeOf(handle_.get(), "cannot read archive", path_);
+  }
+
+  Result<void> ReadAt(std::uint64_t offset, std::span<std::byte> out) override {
+    if (!ReadHandleAt(handle_.get(), offset, out.data(), out.size())) {
       return SystemFail("cannot read archive", path_, GetLastError());
     }
-    return data;
+    return {};
   }
 
   Result<void> WriteAt(std::uint64_t offset, std::span<const std::byte> data) override {
@@ -124,7 +122,7 @@ Result<InputFile> ReadInputFile(const std::filesystem::path& path) {
   }
   out.file_time = FromFileTime(written);
   out.content.resize(static_cast<std::size_t>(*size));
-  if (!ReadAt(handle.get(), 0, out.content.data(), out.content.size())) {
+  if (!ReadHandleAt(handle.get(), 0, out.content.data(), out.content.size())) {
     return SystemFail("cannot read file to add", path, GetLastError());
   }
   return out;

@@ -1,5 +1,5 @@
 #pragma once
-// Reading a member's content out of the archive bytes, and encoding new content.
+// Reading a member's content out of the archive, and encoding new content.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,9 +12,16 @@
 
 namespace veltrane::mpq {
 
-// The content of the member `name` described by `block`, deciphered and decompressed.
-Result<std::vector<std::byte>> ReadMember(std::span<const std::byte> file, const Archive& archive,
-                                          const BlockEntry& block, std::string_view name);
+// A member's content, deciphered and decompressed, or why the member is damaged.
+using MemberContent = Result<std::vector<std::byte>>;
+
+// Reads the member `name` described by `block`: only its stored bytes, a sector at a time
+// where it has sectors. The outer error is a failure to read the archive file itself.
+Result<MemberContent> ReadMember(ByteSource& source, const Archive& archive,
+                                 const BlockEntry& block, std::string_view name);
+// The same over archive bytes in memory, where reading itself cannot fail.
+MemberContent ReadMember(std::span<const std::byte> file, const Archive& archive,
+                         const BlockEntry& block, std::string_view name);
 
 struct EncodedMember {
   std::vector<std::byte> bytes;  // what goes into the archive

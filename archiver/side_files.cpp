@@ -24,16 +24,20 @@ std::size_t LayoutSize(std::uint32_t flags, std::size_t count) {
   return size;
 }
 
-Attributes DecodeArrays(ByteCursor& cursor, std::uint32_t flags, std::size_t count) {
+Attributes DecodeArrays(ByteCursor& cursor, std::uint32_t flags, std::size_t count,
+                        std::size_t capacity) {
   Attributes out;
   out.flags = flags;
   if (flags & kAttributeCrc32) {
+    out.crc32.reserve(capacity);
     for (std::size_t i = 0; i < count; ++i) out.crc32.push_back(cursor.U32());
   }
   if (flags & kAttributeFileTime) {
+    out.file_time.reserve(capacity);
     for (std::size_t i = 0; i < count; ++i) out.file_time.push_back(cursor.U64());
   }
   if (flags & kAttributeMd5) {
+    out.md5.reserve(capacity);
     for (std::size_t i = 0; i < count; ++i) {
       auto bytes = cursor.Bytes(16);
       auto& digest = out.md5.emplace_back();
@@ -68,7 +72,9 @@ bool ListfileHas(std::span<const std::byte> listfile, std::string_view name) {
 }
 
 std::vector<std::byte> ListfileWith(std::span<const std::byte> listfile, std::string_view name) {
-  std::vector<std::byte> out(listfile.begin(), listfile.end());
+  std::vector<std::byte> out;
+  out.reserve(listfile.size() + name.size() + 4);
+  out.assign(listfile.begin(), listfile.end());
   auto put = [&](std::string_view text) {
     for (char c : text) out.push_back(static_cast<std::byte>(c));
   };
@@ -85,11 +91,22 @@ void Attributes::Resize(std::size_t count) {
   if (flags & kAttributePatchBit) patch_bit.resize(count, false);
 }
 
+ContentDigest DigestOf(std::span<const std::byte> content) {
+  return {Crc32(content), Md5(content)};
+}
+
 void Attributes::Describe(std::size_t block, std::span<const std::byte> content,
                           std::uint64_t time) {
-  if (block < crc32.size()) crc32[block] = Crc32(content);
+  ContentDigest digest;
+  if (block < crc32.size()) digest.crc32 = Crc32(content);
+  if (block < md5.size()) digest.md5 = Md5(content);
+  Describe(block, digest, time);
+}
+
+void Attributes::Describe(std::size_t block, const ContentDigest& digest, std::uint64_t time) {
+  if (block < crc32.size()) crc32[block] = digest.crc32;
   if (block < file_time.size()) file_time[block] = time;
-  if (block < md5.size()) md5[block] = Md5(content);
+  if (block < md5.size()) md5[block] = digest.md5;
   if (block < patch_bit.size()) patch_bit[block] = false;
 }
 
@@ -98,15 +115,15 @@ void Attributes::Clear(std::size_t block) {
   if (block < md5.size()) md5[block] = {};
 }
 
-std::optional<Attributes> ParseAttributes(std::span<const std::byte> data,
-                                          std::size_t block_count) {
+std::optional<Attributes> ParseAttributes(std::span<const std::byte> data, std::size_t block_count,
+                                          std::size_t capacity) {
   ByteCursor cursor(data);
   const std::uint32_t version = cursor.U32();
   const std::uint32_t flags = cursor.U32();
   if (!cursor.ok() || version != 100 || (flags & ~0xFu) != 0) return std::nullopt;
   for (std::size_t count : {block_count, block_count - 1}) {
     if (count > block_count || LayoutSize(flags, count) != data.size()) continue;
-    Attributes out = DecodeArrays(cursor, flags, count);
+    Attributes out = DecodeArrays(cursor, flags, count, std::max(count, capacity));
     out.version = version;
     return out;
   }
@@ -115,6 +132,9 @@ std::optional<Attributes> ParseAttributes(std::span<const std::byte> data,
 
 std::vector<std::byte> EncodeAttributes(const Attributes& attributes) {
   std::vector<std::byte> out;
+  out.reserve(
+      LayoutSize(attributes.flags, std::max({attributes.crc32.size(), attributes.file_time.size(),
+                                             attributes.md5.size(), attributes.patch_bit.size()})));
   PutU32(out, attributes.version);
   PutU32(out, attributes.flags);
   for (auto crc : attributes.crc32) PutU32(out, crc);

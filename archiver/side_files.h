@@ -26,6 +26,14 @@ inline constexpr std::uint32_t kAttributeFileTime = 0x2;
 inline constexpr std::uint32_t kAttributeMd5 = 0x4;
 inline constexpr std::uint32_t kAttributePatchBit = 0x8;
 
+// What (attributes) records of a member's content.
+struct ContentDigest {
+  std::uint32_t crc32 = 0;
+  std::array<std::byte, 16> md5{};
+};
+
+ContentDigest DigestOf(std::span<const std::byte> content);
+
 struct Attributes {
   std::uint32_t version = 100;
   std::uint32_t flags = 0;
@@ -38,13 +46,16 @@ struct Attributes {
   void Resize(std::size_t count);
   // Sets the entry of `block` for the given content and time, in the arrays present.
   void Describe(std::size_t block, std::span<const std::byte> content, std::uint64_t time);
+  void Describe(std::size_t block, const ContentDigest& digest, std::uint64_t time);
   // Marks `block` as holding no known values (used for (attributes) itself).
   void Clear(std::size_t block);
 };
 
 // Parses (attributes) written for `block_count` blocks (or one fewer, as some tools write);
-// nothing when the layout is not one of those.
-std::optional<Attributes> ParseAttributes(std::span<const std::byte> data, std::size_t block_count);
+// nothing when the layout is not one of those. The arrays get room for `capacity` entries,
+// so growing them to that count later copies nothing.
+std::optional<Attributes> ParseAttributes(std::span<const std::byte> data, std::size_t block_count,
+                                          std::size_t capacity = 0);
 
 std::vector<std::byte> EncodeAttributes(const Attributes& attributes);
 

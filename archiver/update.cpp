@@ -11,29 +11,38 @@
 namespace veltrane::mpq {
 namespace {
 
-// Collects what goes past the old end of the file and hands out header-relative positions.
+// Collects what goes past the old end of the file, as pieces that are never copied, and
+// hands out header-relative positions.
 class Tail {
  public:
   Tail(std::uint64_t start, std::uint64_t header_offset)
       : start_(start), header_offset_(header_offset) {}
-  std::uint32_t Append(std::span<const std::byte> data) {
-    const auto position = static_cast<std::uint32_t>(start_ + bytes_.size() - header_offset_);
-    PutBytes(bytes_, data);
+  std::uint32_t Append(std::vector<std::byte> data) {
+    const auto position = static_cast<std::uint32_t>(End() - header_offset_);
+    size_ += data.size();
+    pieces_.push_back(std::move(data));
     return position;
   }
-  std::uint64_t End() const { return start_ + bytes_.size(); }
-  std::vector<std::byte>& bytes() { return bytes_; }
+  std::uint64_t End() const { return start_ + size_; }
+  std::vector<std::vector<std::byte>>& pieces() { return pieces_; }
 
  private:
   std::uint64_t start_;
   std::uint64_t header_offset_;
-  std::vector<std::byte> bytes_;
+  std::uint64_t size_ = 0;
+  std::vector<std::vector<std::byte>> pieces_;
 };
+
+// Frees a vector's memory now (assigning {} would keep its capacity).
+template <class T>
+void Release(std::vector<T>& values) {
+  std::vector<T>().swap(values);
+}
 
 struct Work {
   Archive archive;
   Tail tail;
-  std::span<const std::byte> file;
+  ByteSource& source;
 };
 
 // The block a rewritten member goes to: its own, unless another name shares that entry.
@@ -48,10 +57,10 @@ std::uint32_t BlockForRewrite(Archive& archive, std::uint32_t slot) {
 void StoreMember(Work& work, std::uint32_t block, std::span<const std::byte> content) {
   EncodedMember encoded = EncodeMember(content, work.archive.SectorSize());
   BlockEntry& entry = work.archive.blocks[block];
-  entry.position = work.tail.Append(encoded.bytes);
   entry.packed_size = static_cast<std::uint32_t>(encoded.bytes.size());
   entry.size = static_cast<std::uint32_t>(content.size());
   entry.flags = encoded.flags;
+  entry.position = work.tail.Append(std::move(encoded.bytes));
 }
 
 // The block that will hold `name`: the replaced member's, or a new one in a free slot.
@@ -70,67 +79,126 @@ Result<std::uint32_t> ClaimBlock(Archive& archive, std::string_view name,
   return block;
 }
 
-// A bookkeeping member's slot and readable content, if the archive has it.
-std::optional<std::pair<std::uint32_t, std::vector<std::byte>>> ReadSideFile(const Work& work,
-                                                                             const char* name) {
+struct SideFile {
+  std::uint32_t slot = 0;
+  std::vector<std::byte> content;
+};
+
+// A bookkeeping member's slot and readable content, if the archive has it; fails only when
+// the archive file can't be read.
+Result<std::optional<SideFile>> ReadSideFile(Work& work, const char* name) {
   const auto slot = FindMember(work.archive, name);
-  if (!slot) return std::nullopt;
+  if (!slot) return std::optional<SideFile>();
   const BlockEntry& block = work.archive.blocks[work.archive.hashes[*slot].block];
-  auto content = ReadMember(work.file, work.archive, block, name);
-  if (!content) return std::nullopt;  // unreadable: left as it is, the game doesn't need it
-  return std::make_pair(*slot, std::move(*content));
+  auto content = ReadMember(work.source, work.archive, block, name);
+  if (!content) return content.error();
+  // Unreadable: left as it is, the game doesn't need it.
+  if (!*content) return std::optional<SideFile>();
+  return std::optional<SideFile>(SideFile{*slot, std::move(**content)});
 }
 
-// Adds `name` to (listfile) when it has one that lacks it; the rewritten block and content.
-std::optional<std::pair<std::uint32_t, std::vector<std::byte>>> UpdateListfile(
-    Work& work, std::string_view name) {
+// The rewritten (listfile): its block, and what (attributes) records of it when the archive
+// has (attributes), so its content needn't be held any longer.
+struct ListfileChange {
+  std::uint32_t block = 0;
+  ContentDigest digest;
+};
+
+// Adds `name` to (listfile) when it has one that lacks it.
+Result<std::optional<ListfileChange>> UpdateListfile(Work& work, std::string_view name) {
   auto listfile = ReadSideFile(work, kListfileName);
-  if (!listfile || ListfileHas(listfile->second, name)) return std::nullopt;
-  auto content = ListfileWith(listfile->second, name);
-  const std::uint32_t block = BlockForRewrite(work.archive, listfile->first);
-  StoreMember(work, block, content);
-  return std::make_pair(block, std::move(content));
+  if (!listfile) return listfile.error();
+  if (!*listfile || ListfileHas((*listfile)->content, name)) {
+    return std::optional<ListfileChange>();
+  }
+  auto content = ListfileWith((*listfile)->content, name);
+  Release((*listfile)->content);
+  ListfileChange change;
+  change.block = BlockForRewrite(work.archive, (*listfile)->slot);
+  if (FindMember(work.archive, kAttributesName)) change.digest = DigestOf(content);
+  StoreMember(work, change.block, content);
+  return std::optional(change);
 }
 
 // Brings (attributes) up to date for the changed blocks, when it has a layout we know.
-void UpdateAttributes(Work& work, std::uint32_t target, const InputFile& input,
-                      const std::optional<std::pair<std::uint32_t, std::vector<std::byte>>>& list,
-                      std::size_t original_blocks) {
+Result<void> UpdateAttributes(Work& work, std::uint32_t target, const InputFile& input,
+                              const std::optional<ListfileChange>& list,
+                              std::size_t original_blocks) {
   auto side = ReadSideFile(work, kAttributesName);
-  if (!side) return;
-  auto attributes = ParseAttributes(side->second, original_blocks);
-  if (!attributes) return;
-  const std::uint32_t own = BlockForRewrite(work.archive, side->first);
+  if (!side) return side.error();
+  if (!*side) return {};
+  // Room for the block of (attributes) itself, should it need a new one.
+  auto attributes =
+      ParseAttributes((*side)->content, original_blocks, work.archive.blocks.size() + 1);
+  Release((*side)->content);
+  if (!attributes) return {};
+  const std::uint32_t own = BlockForRewrite(work.archive, (*side)->slot);
   attributes->Resize(work.archive.blocks.size());
   attributes->Describe(target, input.content, input.file_time);
   if (list) {
     const std::uint64_t time =
-        list->first < attributes->file_time.size() ? attributes->file_time[list->first] : 0;
-    attributes->Describe(list->first, list->second, time);
+        list->block < attributes->file_time.size() ? attributes->file_time[list->block] : 0;
+    attributes->Describe(list->block, list->digest, time);
   }
   attributes->Clear(own);
-  StoreMember(work, own, EncodeAttributes(*attributes));
+  const std::vector<std::byte> encoded = EncodeAttributes(*attributes);
+  attributes.reset();
+  StoreMember(work, own, encoded);
+  return {};
 }
 
-std::vector<std::byte> EncodeHeader(const Archive& archive, std::uint32_t archive_size,
-                                    std::uint32_t hash_position, std::uint32_t block_position) {
+struct TablesAt {
+  std::uint32_t hash_position;
+  std::uint32_t block_position;
+  std::uint32_t hash_count;
+  std::uint32_t block_count;
+};
+
+std::vector<std::byte> EncodeHeader(std::uint16_t sector_shift, std::uint32_t archive_size,
+                                    const TablesAt& tables) {
   std::vector<std::byte> header;
   PutU32(header, kHeaderSignature);
   PutU32(header, kHeaderSize);
   PutU32(header, archive_size);
   PutU16(header, 0);  // format version 1
-  PutU16(header, archive.sector_shift);
-  PutU32(header, hash_position);
-  PutU32(header, block_position);
-  PutU32(header, static_cast<std::uint32_t>(archive.hashes.size()));
-  PutU32(header, static_cast<std::uint32_t>(archive.blocks.size()));
+  PutU16(header, sector_shift);
+  PutU32(header, tables.hash_position);
+  PutU32(header, tables.block_position);
+  PutU32(header, tables.hash_count);
+  PutU32(header, tables.block_count);
   return header;
+}
+
+// Stores `input` and brings the bookkeeping members up to date.
+Result<void> StoreAll(Work& work, std::string_view name, const InputFile& input,
+                      std::string_view archive_path) {
+  const std::size_t original_blocks = work.archive.blocks.size();
+  auto target = ClaimBlock(work.archive, name, archive_path);
+  if (!target) return target.error();
+  StoreMember(work, *target, input.content);
+  std::optional<ListfileChange> list;
+  if (!SameMemberName(name, kListfileName)) {
+    auto changed = UpdateListfile(work, name);
+    if (!changed) return changed.error();
+    list = *changed;
+  }
+  if (SameMemberName(name, kAttributesName)) return {};
+  return UpdateAttributes(work, *target, input, list, original_blocks);
+}
+
+// Appends both tables, each dropped from memory once encoded; their positions.
+std::pair<std::uint32_t, std::uint32_t> AppendTables(Work& work) {
+  const std::uint32_t hash_position = work.tail.Append(EncodeHashTable(work.archive));
+  Release(work.archive.hashes);
+  const std::uint32_t block_position = work.tail.Append(EncodeBlockTable(work.archive));
+  Release(work.archive.blocks);
+  return {hash_position, block_position};
 }
 
 }  // namespace
 
-Result<UpdatePlan> PlanAdd(std::span<const std::byte> file, std::string_view name,
-                           const InputFile& input, std::string_view archive_path) {
+Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const InputFile& input,
+                           std::string_view archive_path) {
   if (name.empty()) {
     return Fail("cannot add to archive '" + std::string(archive_path) +
                 "': the member name is empty");
@@ -138,41 +206,41 @@ Result<UpdatePlan> PlanAdd(std::span<const std::byte> file, std::string_view nam
   if (input.content.size() > kMaxArchiveBytes) {
     return Fail("cannot add '" + std::string(name) + "': larger than an archive member can be");
   }
-  auto archive = ParseArchive(file, archive_path);
+  auto archive = ParseArchive(source, archive_path);
   if (!archive) return archive.error();
+  const std::uint64_t file_size = archive->file_size;
   const std::uint64_t header_offset = archive->header_offset;
-  Work work{std::move(*archive), Tail(file.size(), header_offset), file};
-  const std::size_t original_blocks = work.archive.blocks.size();
-  auto target = ClaimBlock(work.archive, name, archive_path);
-  if (!target) return target.error();
-  StoreMember(work, *target, input.content);
-  std::optional<std::pair<std::uint32_t, std::vector<std::byte>>> list;
-  if (!SameMemberName(name, kListfileName)) list = UpdateListfile(work, name);
-  if (!SameMemberName(name, kAttributesName)) {
-    UpdateAttributes(work, *target, input, list, original_blocks);
-  }
-  const std::uint32_t hash_position = work.tail.Append(EncodeHashTable(work.archive));
-  const std::uint32_t block_position = work.tail.Append(EncodeBlockTable(work.archive));
+  Work work{std::move(*archive), Tail(file_size, header_offset), source};
+  auto stored = StoreAll(work, name, input, archive_path);
+  if (!stored) return stored.error();
+  const auto hash_count = static_cast<std::uint32_t>(work.archive.hashes.size());
+  const auto block_count = static_cast<std::uint32_t>(work.archive.blocks.size());
+  const auto [hash_position, block_position] = AppendTables(work);
   if (work.tail.End() > kMaxArchiveBytes) {
     return Fail("cannot add '" + std::string(name) + "' to archive '" + std::string(archive_path) +
                 "': the archive would grow past 4 GiB");
   }
   UpdatePlan plan;
-  plan.original_size = file.size();
-  plan.tail_offset = file.size();
-  plan.tail = std::move(work.tail.bytes());
-  plan.header_offset = work.archive.header_offset;
-  plan.header = EncodeHeader(
-      work.archive,
-      static_cast<std::uint32_t>(plan.tail_offset + plan.tail.size() - plan.header_offset),
-      hash_position, block_position);
-  const auto old = file.subspan(static_cast<std::size_t>(plan.header_offset), kHeaderSize);
-  plan.old_header.assign(old.begin(), old.end());
+  plan.original_size = file_size;
+  plan.tail_offset = file_size;
+  plan.header_offset = header_offset;
+  plan.header = EncodeHeader(work.archive.sector_shift,
+                             static_cast<std::uint32_t>(work.tail.End() - header_offset),
+                             {hash_position, block_position, hash_count, block_count});
+  plan.tail = std::move(work.tail.pieces());
+  plan.old_header.resize(kHeaderSize);
+  auto read = source.ReadAt(header_offset, plan.old_header);
+  if (!read) return read.error();
   return plan;
 }
 
 Result<void> Commit(ArchiveFile& file, const UpdatePlan& plan) {
-  Result<void> done = file.WriteAt(plan.tail_offset, plan.tail);
+  Result<void> done;
+  std::uint64_t offset = plan.tail_offset;
+  for (const auto& piece : plan.tail) {
+    if (done) done = file.WriteAt(offset, piece);
+    offset += piece.size();
+  }
   if (done) done = file.Flush();
   bool header_touched = false;
   if (done) {
@@ -192,9 +260,7 @@ Result<void> Commit(ArchiveFile& file, const UpdatePlan& plan) {
 
 Result<void> AddToArchive(ArchiveFile& file, std::string_view name, const InputFile& input,
                           std::string_view archive_path) {
-  auto bytes = file.ReadAll();
-  if (!bytes) return bytes.error();
-  auto plan = PlanAdd(*bytes, name, input, archive_path);
+  auto plan = PlanAdd(file, name, input, archive_path);
   if (!plan) return plan.error();
   return Commit(file, *plan);
 }

@@ -13,25 +13,27 @@
 
 namespace veltrane::mpq {
 
-// The bytes an update writes: `tail` at `tail_offset` (the old end of the file), then
-// `header` at `header_offset`. `old_header` restores the header if its write fails.
+// The bytes an update writes: the pieces of `tail` one after another from `tail_offset` (the
+// old end of the file), then `header` at `header_offset`. `old_header` restores the header
+// if its write fails.
 struct UpdatePlan {
   std::uint64_t original_size = 0;
   std::uint64_t tail_offset = 0;
-  std::vector<std::byte> tail;
+  std::vector<std::vector<std::byte>> tail;
   std::uint64_t header_offset = 0;
   std::vector<std::byte> header;
   std::vector<std::byte> old_header;
 };
 
-// Plans storing `input` under `name` in the archive whose bytes are `file`.
-Result<UpdatePlan> PlanAdd(std::span<const std::byte> file, std::string_view name,
-                           const InputFile& input, std::string_view archive_path);
+// Plans storing `input` under `name` in the archive read through `source`. Reads only the
+// header, the tables and the stored bytes of (listfile) and (attributes).
+Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const InputFile& input,
+                           std::string_view archive_path);
 
 // Writes the plan; on failure restores the file to its original bytes and size.
 Result<void> Commit(ArchiveFile& file, const UpdatePlan& plan);
 
-// Reads the archive through `file`, plans and commits.
+// Plans with reads through `file`, then commits.
 Result<void> AddToArchive(ArchiveFile& file, std::string_view name, const InputFile& input,
                           std::string_view archive_path);
 

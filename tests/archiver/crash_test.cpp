@@ -23,7 +23,10 @@ class FailingFile final : public ArchiveFile {
  public:
   FailingFile(ArchiveFile& real, int fail_write_at, int fail_flush_at)
       : real_(real), fail_write_at_(fail_write_at), fail_flush_at_(fail_flush_at) {}
-  Result<std::vector<std::byte>> ReadAll() override { return real_.ReadAll(); }
+  Result<std::uint64_t> Size() override { return real_.Size(); }
+  Result<void> ReadAt(std::uint64_t offset, std::span<std::byte> out) override {
+    return real_.ReadAt(offset, out);
+  }
   Result<void> WriteAt(std::uint64_t offset, std::span<const std::byte> data) override {
     if (++writes_ == fail_write_at_) return Fail("cannot write archive: injected failure");
     return real_.WriteAt(offset, data);

@@ -1,4 +1,4 @@
-// The Win32 archive file under Wine: sharing, Unicode paths,
+// The Win32 archive file under Wine: sharing, Unicode paths, positioned reads,
 // writes past the end, truncation, and the file time of the file to add.
 #include <windows.h>
 
@@ -35,20 +35,42 @@ std::vector<std::byte> Bytes(std::string_view text) {
   return out;
 }
 
+// The whole file through positioned reads, checked against the size it reports.
+std::vector<std::byte> ReadWhole(ArchiveFile& file) {
+  auto size = file.Size();
+  EXPECT_TRUE(size.ok()) << size.message();
+  std::vector<std::byte> all(size ? static_cast<std::size_t>(*size) : 0);
+  auto read = file.ReadAt(0, all);
+  EXPECT_TRUE(read.ok()) << read.message();
+  return all;
+}
+
 TEST_F(FileWin, WritesPastTheEndThenTruncatesBack) {
   auto file = OpenArchiveFile(path_);
   ASSERT_TRUE(file.ok()) << file.message();
   ASSERT_TRUE((*file)->WriteAt(12, Bytes("tail")).ok());
   ASSERT_TRUE((*file)->WriteAt(0, Bytes("AB")).ok());
   ASSERT_TRUE((*file)->Flush().ok());
-  auto all = (*file)->ReadAll();
-  ASSERT_TRUE(all.ok());
-  EXPECT_EQ(all->size(), 16u);
-  EXPECT_EQ((*all)[0], std::byte{'A'});
-  EXPECT_EQ((*all)[15], std::byte{'l'});
+  auto all = ReadWhole(**file);
+  ASSERT_EQ(all.size(), 16u);
+  EXPECT_EQ(all[0], std::byte{'A'});
+  EXPECT_EQ(all[15], std::byte{'l'});
   ASSERT_TRUE((*file)->Truncate(10).ok());
-  all = (*file)->ReadAll();
-  EXPECT_EQ(*all, Bytes("AB23456789"));
+  EXPECT_EQ(ReadWhole(**file), Bytes("AB23456789"));
+}
+
+TEST_F(FileWin, ReadsAtAnOffsetAndFailsPastTheEnd) {
+  auto file = OpenArchiveFile(path_);
+  ASSERT_TRUE(file.ok()) << file.message();
+  std::vector<std::byte> middle(4);
+  ASSERT_TRUE((*file)->ReadAt(3, middle).ok());
+  EXPECT_EQ(middle, Bytes("3456"));
+  std::vector<std::byte> past(4);
+  auto read = (*file)->ReadAt(8, past);
+  ASSERT_FALSE(read.ok());
+  EXPECT_NE(read.message().find("cannot read archive '" + PathToUtf8(path_) + "': "),
+            std::string::npos)
+      << read.message();
 }
 
 TEST_F(FileWin, RefusesArchiveOpenForWritingElsewhere) {

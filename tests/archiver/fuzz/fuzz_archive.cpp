@@ -23,7 +23,10 @@ class MemoryFile final : public ArchiveFile {
  public:
   explicit MemoryFile(std::span<const std::byte> bytes) : bytes_(bytes.begin(), bytes.end()) {}
 
-  Result<std::vector<std::byte>> ReadAll() override { return bytes_; }
+  Result<std::uint64_t> Size() override { return std::uint64_t{bytes_.size()}; }
+  Result<void> ReadAt(std::uint64_t offset, std::span<std::byte> out) override {
+    return MemorySource(bytes_).ReadAt(offset, out);
+  }
   Result<void> WriteAt(std::uint64_t offset, std::span<const std::byte> data) override {
     if (offset > kMaxFileSize || data.size() > kMaxFileSize - offset) return Fail("disk full");
     if (offset + data.size() > bytes_.size()) bytes_.resize(offset + data.size());
