@@ -30,6 +30,16 @@ std::vector<BadCase> BadCases() {
   return {
       {"NotAnArchive", [](Bytes& b) { b = MakeContent(5000, 3, false); }, "not an MPQ archive"},
       {"EmptyFile", [](Bytes& b) { b.clear(); }, "not an MPQ archive"},
+      {"NotAnArchiveLarge", [](Bytes& b) { b = MakeContent(300000, 4, false); },
+       "not an MPQ archive"},
+      {"SignatureOffBoundary", [](Bytes& b) { b.insert(b.begin(), 1000, std::byte{0}); },
+       "not an MPQ archive"},
+      {"SignatureTooNearTheEnd",
+       [](Bytes& b) {
+         b = MakeContent(543, 5, false);  // the 32-byte header at 512 would not fit
+         SetU32(b, 512, 0x1A51504D);
+       },
+       "not an MPQ archive"},
       {"Truncated", [](Bytes& b) { b.resize(b.size() * 3 / 5); }, "lies outside the file"},
       {"HashCountHuge", [](Bytes& b) { SetHeader(b, kHashCountField, 0x10000000); },
        "hash table (268435456 entries"},

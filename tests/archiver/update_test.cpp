@@ -208,7 +208,8 @@ std::vector<Case> Cases() {
     c.recipe.attribute_flags = flags;
     cases.push_back(c);
   }
-  for (std::size_t preamble : {512u, 1536u}) {
+  // The header search reads growing chunks: a header early, at a chunk's start, far on.
+  for (std::size_t preamble : {512u, 1536u, 61440u, 200704u}) {
     Case c = base("Preamble" + std::to_string(preamble), "war3map.wtg", MakeContent(4000, 27));
     c.preamble = preamble;
     cases.push_back(c);
