@@ -11,7 +11,8 @@
 namespace veltrane::mpq {
 namespace {
 
-// Content held back from a reservation when a damaged archive claims more than this.
+// The most content reserved up front: a damaged block entry can claim far more than its
+// sectors really hold.
 constexpr std::uint64_t kMaxReserve = 64u << 20;
 
 struct Source {
