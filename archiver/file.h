@@ -19,7 +19,8 @@ namespace veltrane::mpq {
 class ArchiveFile : public ByteSource {
  public:
   virtual Result<void> WriteAt(std::uint64_t offset, std::span<const std::byte> data) = 0;
-  // Makes everything written so far durable before anything later is written.
+  // Makes everything written so far durable before anything later is written. Files that
+  // are written through to the disk have nothing left to do here.
   virtual Result<void> Flush() = 0;
   virtual Result<void> Truncate(std::uint64_t size) = 0;
 };
