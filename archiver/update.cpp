@@ -45,12 +45,23 @@ struct Work {
   ByteSource& source;
 };
 
+// Appends an empty block entry; its index. A name entry that already holds that index pointed
+// past the end of the block table, so readers skipped it: it is marked deleted (searches go
+// on past it as before) instead of coming to name the new block.
+std::uint32_t AppendBlock(Archive& archive) {
+  const auto block = static_cast<std::uint32_t>(archive.blocks.size());
+  archive.blocks.emplace_back();
+  for (HashEntry& entry : archive.hashes) {
+    if (entry.block == block) entry.block = kDeletedSlot;
+  }
+  return block;
+}
+
 // The block a rewritten member goes to: its own, unless another name shares that entry.
 std::uint32_t BlockForRewrite(Archive& archive, std::uint32_t slot) {
   const std::uint32_t block = archive.hashes[slot].block;
   if (CountReferences(archive, block) == 1) return block;
-  archive.blocks.emplace_back();
-  archive.hashes[slot].block = static_cast<std::uint32_t>(archive.blocks.size() - 1);
+  archive.hashes[slot].block = AppendBlock(archive);
   return archive.hashes[slot].block;
 }
 
@@ -73,8 +84,7 @@ Result<std::uint32_t> ClaimBlock(Archive& archive, std::string_view name,
                 "': its hash table of " + std::to_string(archive.hashes.size()) +
                 " entries has no free slot");
   }
-  archive.blocks.emplace_back();
-  const auto block = static_cast<std::uint32_t>(archive.blocks.size() - 1);
+  const std::uint32_t block = AppendBlock(archive);
   PlaceName(archive, *slot, name, block);
   return block;
 }

@@ -143,6 +143,17 @@ void AddTableShapes(std::vector<Case>& cases, Base base) {
     };
     cases.push_back(made);
   }
+  // A name entry pointing one past the block table (readers skip it) in front of the real
+  // one: the block appended for a new member must not bring it to life.
+  Case dangling = base("DanglingEntryStaysDead", "war3map.wtg", MakeContent(4000, 45));
+  dangling.edit = [](const std::filesystem::path& path) {
+    EditTables(path, [](Archive& a) {
+      const std::uint32_t slot = *FindMember(a, "war3map.j");
+      PutBehindDeleted(a, "war3map.j");
+      PlaceName(a, slot, "war3map.j", static_cast<std::uint32_t>(a.blocks.size()));
+    });
+  };
+  cases.push_back(dangling);
   Case wrap = base("HashTableBeforeHeader", "war3map.wtg", MakeContent(4000, 43));
   wrap.preamble = 2048;
   wrap.damage = TablesBeforeHeader;
