@@ -1,6 +1,7 @@
 #include "archiver/cli.h"
 
 #include <new>
+#include <stdexcept>
 
 #include "archiver/file.h"
 #include "archiver/update.h"
@@ -47,6 +48,11 @@ int RunMpqadd(std::span<const std::string> args, std::ostream& out, std::ostream
     } catch (const std::bad_alloc&) {
       // Everything is built in memory before the first write, so the archive is untouched.
       err << "mpqadd: cannot update archive '" << args[1] << "': out of memory\n";
+      return 1;
+    } catch (const std::length_error&) {
+      // A 32-bit process cannot hold a buffer of 2 GiB or more; nothing was written yet.
+      err << "mpqadd: cannot update archive '" << args[1]
+          << "': a file or member is too large for this program's memory\n";
       return 1;
     }
   }
