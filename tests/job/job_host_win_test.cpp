@@ -10,6 +10,13 @@ namespace veltrane {
 namespace {
 
 using testing::Exists;
+
+// Opens the file the way the command interpreter holds a running script: others may read
+// it, but not replace it.
+HANDLE HoldOpen(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                     nullptr);
+}
 using testing::ReadBytes;
 using testing::TempFolder;
 using testing::WriteBytes;
@@ -56,8 +63,7 @@ TEST(Win32JobHost, WriteFileWaitsForAScriptThatIsStillOpen) {
   Win32JobHost host;
   const std::wstring path = folder / L"temp.bat";
   WriteBytes(path, "old script");
-  HANDLE held =
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE held = HoldOpen(path);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   std::thread release([held] {
     Sleep(300);
@@ -74,8 +80,7 @@ TEST(Win32JobHost, WriteFileGivesUpOnAScriptHeldOpenAndSaysWhy) {
   Win32JobHost host;
   const std::wstring path = folder / L"temp.bat";
   WriteBytes(path, "old script");
-  HANDLE held =
-      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE held = HoldOpen(path);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const auto written = host.WriteFile(path, "new script");
   CloseHandle(held);
