@@ -1,5 +1,6 @@
 # Builds the release ZIP with CPack and checks its contents: the two programs, the guide
-# and the licence, nothing else.
+# and the licence, nothing else; both programs built for the package's architecture
+# (PE machine MACHINE, as hex bytes), and the program's manifest naming it (ARCH).
 execute_process(COMMAND ${CMAKE_CPACK_COMMAND} -G ZIP WORKING_DIRECTORY ${BINARY_DIR}
                 RESULT_VARIABLE built OUTPUT_QUIET)
 if(NOT built EQUAL 0)
@@ -18,5 +19,30 @@ set(expected "LICENSE.txt;README.txt;mpqadd.exe;veltrane.exe")
 if(NOT names STREQUAL expected)
   message(FATAL_ERROR "package holds [${names}], expected [${expected}]")
 endif()
+set(unpacked ${BINARY_DIR}/package/unpacked)
+file(REMOVE_RECURSE ${unpacked})
+file(MAKE_DIRECTORY ${unpacked})
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${PACKAGE} WORKING_DIRECTORY ${unpacked}
+                RESULT_VARIABLE extracted)
+if(NOT extracted EQUAL 0)
+  message(FATAL_ERROR "cannot extract ${PACKAGE}")
+endif()
+file(GLOB programs ${unpacked}/*/*.exe)
+foreach(program IN LISTS programs)
+  # The PE header's offset is at 0x3c; its machine field follows the 4-byte signature.
+  file(READ ${program} pe_offset OFFSET 60 LIMIT 4 HEX)
+  string(REGEX REPLACE "^(..)(..)(..)(..)$" "0x\\4\\3\\2\\1" pe_offset ${pe_offset})
+  math(EXPR machine_offset "${pe_offset} + 4")
+  file(READ ${program} machine OFFSET ${machine_offset} LIMIT 2 HEX)
+  if(NOT machine STREQUAL "${MACHINE}")
+    message(FATAL_ERROR "${program}: PE machine ${machine}, expected ${MACHINE}")
+  endif()
+endforeach()
+file(GLOB program ${unpacked}/*/veltrane.exe)
+file(STRINGS ${program} identity REGEX "name=\"Veltrane\"")
+if(NOT identity MATCHES "processorArchitecture=\"${ARCH}\"")
+  message(FATAL_ERROR "veltrane.exe's manifest names [${identity}], expected ${ARCH}")
+endif()
+file(REMOVE_RECURSE ${unpacked})
 file(SIZE ${PACKAGE} size)
 message(STATUS "${PACKAGE}: ${size} bytes")
