@@ -1,6 +1,8 @@
 #include "archiver/codec/compression.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -100,13 +102,28 @@ Result<std::vector<std::byte>> DecompressSector(std::span<const std::byte> in, s
               ") is not supported; only zlib (0x02) and PKWARE (0x08) are");
 }
 
-std::vector<std::byte> CompressSectorZlib(std::span<const std::byte> in) {
+bool FrequenciesRuleOutSaving(std::span<const std::byte> in, unsigned tenths) {
+  if (in.empty() || tenths == 0) return false;
+  std::array<std::size_t, 256> counts{};
+  for (std::byte b : in) ++counts[std::to_integer<unsigned>(b)];
+  // The order-0 entropy in bits: n log2 n - sum of c log2 c over the byte counts c.
+  const auto n = static_cast<double>(in.size());
+  double bits = n * std::log2(n);
+  for (std::size_t count : counts) {
+    if (count > 1) bits -= static_cast<double>(count) * std::log2(static_cast<double>(count));
+  }
+  return bits > 8.0 * n * (10.0 - std::min(tenths, 10u)) / 10.0;
+}
+
+std::vector<std::byte> CompressSectorZlib(std::span<const std::byte> in, int level) {
   uLong bound = compressBound(static_cast<uLong>(in.size()));
   std::vector<std::byte> out(1 + bound);
   out[0] = kMaskZlib;
-  // Only fails for a too-small buffer or a bad level, neither possible here.
+  // Only fails for a too-small buffer or a bad level; the buffer is zlib's bound and the
+  // level is clamped to zlib's range.
   compress2(reinterpret_cast<Bytef*>(out.data() + 1), &bound,
-            reinterpret_cast<const Bytef*>(in.data()), static_cast<uLong>(in.size()), 9);
+            reinterpret_cast<const Bytef*>(in.data()), static_cast<uLong>(in.size()),
+            std::clamp(level, kZlibFastest, kZlibSmallest));
   out.resize(1 + bound);
   return out;
 }
