@@ -103,16 +103,20 @@ Result<std::vector<std::byte>> DecompressSector(std::span<const std::byte> in, s
 }
 
 bool FrequenciesRuleOutSaving(std::span<const std::byte> in, unsigned tenths) {
-  if (in.empty() || tenths == 0) return false;
-  std::array<std::size_t, 256> counts{};
+  // n^2 below must fit in 64 bits; sectors are at most 2 GiB.
+  if (in.empty() || tenths == 0 || in.size() > (std::uint64_t{1} << 31)) return false;
+  std::array<std::uint64_t, 256> counts{};
   for (std::byte b : in) ++counts[std::to_integer<unsigned>(b)];
-  // The order-0 entropy in bits: n log2 n - sum of c log2 c over the byte counts c.
-  const auto n = static_cast<double>(in.size());
-  double bits = n * std::log2(n);
-  for (std::size_t count : counts) {
-    if (count > 1) bits -= static_cast<double>(count) * std::log2(static_cast<double>(count));
-  }
-  return bits > 8.0 * n * (10.0 - std::min(tenths, 10u)) / 10.0;
+  // The collision entropy, -log2 of the sum of squared byte frequencies, never exceeds the
+  // entropy that bounds any coder of single bytes. It is above the bits per byte that the
+  // saving leaves when sum(c^2) * 2^bits < n^2; the sums are integers, so every build gives
+  // the same answer, and 2^bits is rounded up, never ruling out too much.
+  std::uint64_t squares = 0;
+  for (std::uint64_t count : counts) squares += count * count;
+  const double bits = 8.0 * (10 - std::min(tenths, 10u)) / 10;
+  const auto factor = static_cast<std::uint64_t>(std::ceil(std::exp2(bits)));
+  const std::uint64_t n = in.size();
+  return squares < n * n / factor;
 }
 
 std::vector<std::byte> CompressSectorZlib(std::span<const std::byte> in, int level) {
