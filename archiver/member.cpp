@@ -110,6 +110,19 @@ MemberContent ReadSectors(Source& src, std::uint32_t size, std::uint32_t sector_
   return content;
 }
 
+// The sector as zlib packs it, or nothing when it is kept raw: zlib doesn't shrink it, or
+// its byte frequencies already show that it can't save the share `packing` asks.
+std::optional<std::vector<std::byte>> PackSector(std::span<const std::byte> sector,
+                                                 const Packing& packing) {
+  if (packing.least_saving_tenths > 0 &&
+      FrequenciesRuleOutSaving(sector, packing.least_saving_tenths)) {
+    return std::nullopt;
+  }
+  auto packed = CompressSectorZlib(sector, packing.zlib_level);
+  if (packed.size() >= sector.size()) return std::nullopt;
+  return packed;
+}
+
 MemberContent ReadStored(Source& src, const Archive& archive, const BlockEntry& block) {
   src.start = archive.Absolute(block.position);
   src.packed_size = block.packed_size;
@@ -144,23 +157,26 @@ MemberContent ReadMember(std::span<const std::byte> file, const Archive& archive
   return std::move(*read);
 }
 
-EncodedMember EncodeMember(std::span<const std::byte> content, std::uint32_t sector_size) {
+EncodedMember EncodeMember(std::span<const std::byte> content, std::uint32_t sector_size,
+                           const Packing& packing) {
   const auto plain = [&] { return EncodedMember{{content.begin(), content.end()}, kFlagExists}; };
   if (content.empty()) return plain();
+  // The compressed form is kept only while it stays below this size.
+  const auto limit = static_cast<std::size_t>(
+      content.size() - std::uint64_t{content.size()} * packing.least_saving_tenths / 10);
   const std::size_t sectors = (content.size() + sector_size - 1) / sector_size;
   const std::size_t table_size = (sectors + 1) * 4;
-  if (table_size >= content.size()) return plain();
-  // The offset table, then the sectors; stored plain once that can't be smaller.
+  if (table_size >= limit) return plain();
+  // The offset table, then the sectors; stored plain once that can't save enough.
   EncodedMember out{std::vector<std::byte>(table_size), kFlagExists | kFlagCompress};
   out.bytes.reserve(content.size());
   SetWord(out.bytes, 0, static_cast<std::uint32_t>(table_size));
   for (std::size_t i = 0; i < sectors; ++i) {
     auto sector = content.subspan(
         i * sector_size, std::min<std::size_t>(sector_size, content.size() - i * sector_size));
-    auto packed = CompressSectorZlib(sector);
-    PutBytes(out.bytes,
-             packed.size() < sector.size() ? std::span<const std::byte>(packed) : sector);
-    if (out.bytes.size() >= content.size()) return plain();
+    const auto packed = PackSector(sector, packing);
+    PutBytes(out.bytes, packed ? std::span<const std::byte>(*packed) : sector);
+    if (out.bytes.size() >= limit) return plain();
     SetWord(out.bytes, (i + 1) * 4, static_cast<std::uint32_t>(out.bytes.size()));
   }
   return out;

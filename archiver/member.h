@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "archiver/archive.h"
+#include "archiver/codec/compression.h"
 #include "common/result.h"
 
 namespace veltrane::mpq {
@@ -23,6 +24,13 @@ Result<MemberContent> ReadMember(ByteSource& source, const Archive& archive,
 MemberContent ReadMember(std::span<const std::byte> file, const Archive& archive,
                          const BlockEntry& block, std::string_view name);
 
+// How a member is compressed: zlib's level, and how much compression must save, in tenths
+// of the content, for the member to be stored compressed rather than plain.
+struct Packing {
+  int zlib_level = kZlibSmallest;
+  unsigned least_saving_tenths = 0;  // 0: any saving at all
+};
+
 struct EncodedMember {
   std::vector<std::byte> bytes;  // what goes into the archive
   std::uint32_t flags = 0;       // block flags describing `bytes`
@@ -30,7 +38,8 @@ struct EncodedMember {
 
 // Stores `content` in zlib-compressed sectors of `sector_size` bytes, each sector kept raw
 // where compression doesn't shrink it; the whole member is stored plain when the sectors
-// and their offset table would not be smaller than the content. Never enciphered.
-EncodedMember EncodeMember(std::span<const std::byte> content, std::uint32_t sector_size);
+// and their offset table would not save what `packing` asks. Never enciphered.
+EncodedMember EncodeMember(std::span<const std::byte> content, std::uint32_t sector_size,
+                           const Packing& packing = {});
 
 }  // namespace veltrane::mpq

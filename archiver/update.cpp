@@ -43,30 +43,46 @@ struct Work {
   Archive archive;
   Tail tail;
   ByteSource& source;
+  // Whether any hash entry changed. While none has, the hash table on disk stays valid and
+  // is not written again: a replace then grows the archive by no more than the new member,
+  // the bookkeeping members and the block table.
+  bool hashes_changed = false;
 };
 
 // Appends an empty block entry; its index. A name entry that already holds that index pointed
 // past the end of the block table, so readers skipped it: it is marked deleted (searches go
 // on past it as before) instead of coming to name the new block.
-std::uint32_t AppendBlock(Archive& archive) {
-  const auto block = static_cast<std::uint32_t>(archive.blocks.size());
-  archive.blocks.emplace_back();
-  for (HashEntry& entry : archive.hashes) {
-    if (entry.block == block) entry.block = kDeletedSlot;
+std::uint32_t AppendBlock(Work& work) {
+  const auto block = static_cast<std::uint32_t>(work.archive.blocks.size());
+  work.archive.blocks.emplace_back();
+  for (HashEntry& entry : work.archive.hashes) {
+    if (entry.block != block) continue;
+    entry.block = kDeletedSlot;
+    work.hashes_changed = true;
   }
   return block;
 }
 
-// The block a rewritten member goes to: its own, unless another name shares that entry.
-std::uint32_t BlockForRewrite(Archive& archive, std::uint32_t slot) {
-  const std::uint32_t block = archive.hashes[slot].block;
-  if (CountReferences(archive, block) == 1) return block;
-  archive.hashes[slot].block = AppendBlock(archive);
-  return archive.hashes[slot].block;
+// The block a rewritten member goes to: its own, unless another name shares that entry and
+// so must keep the old content.
+std::uint32_t BlockForRewrite(Work& work, std::uint32_t slot) {
+  const std::uint32_t block = work.archive.hashes[slot].block;
+  if (CountReferences(work.archive, block) == 1) return block;
+  const std::uint32_t own = AppendBlock(work);
+  work.archive.hashes[slot].block = own;
+  work.hashes_changed = true;
+  return own;
 }
 
-void StoreMember(Work& work, std::uint32_t block, std::span<const std::byte> content) {
-  EncodedMember encoded = EncodeMember(content, work.archive.SectorSize());
+// The bookkeeping members are written again on every update, and (attributes) is mostly
+// CRCs and MD5s that barely compress: they get zlib's fastest level, and are stored plain
+// unless that saves a tenth. Members the user stores get the smallest form.
+constexpr Packing kSideFilePacking{kZlibFastest, 1};
+constexpr Packing kMemberPacking{kZlibSmallest, 0};
+
+void StoreMember(Work& work, std::uint32_t block, std::span<const std::byte> content,
+                 const Packing& packing) {
+  EncodedMember encoded = EncodeMember(content, work.archive.SectorSize(), packing);
   BlockEntry& entry = work.archive.blocks[block];
   entry.packed_size = static_cast<std::uint32_t>(encoded.bytes.size());
   entry.size = static_cast<std::uint32_t>(content.size());
@@ -74,19 +90,24 @@ void StoreMember(Work& work, std::uint32_t block, std::span<const std::byte> con
   entry.position = work.tail.Append(std::move(encoded.bytes));
 }
 
+struct Claim {
+  std::uint32_t block = 0;
+  bool added = false;  // the name took a free slot
+};
+
 // The block that will hold `name`: the replaced member's, or a new one in a free slot.
-Result<std::uint32_t> ClaimBlock(Archive& archive, std::string_view name,
-                                 std::string_view archive_path) {
-  if (auto slot = FindMember(archive, name)) return BlockForRewrite(archive, *slot);
-  const auto slot = FindSlotFor(archive, name);
+Result<Claim> ClaimBlock(Work& work, std::string_view name, std::string_view archive_path) {
+  if (auto slot = FindMember(work.archive, name)) return Claim{BlockForRewrite(work, *slot)};
+  const auto slot = FindSlotFor(work.archive, name);
   if (!slot) {
     return Fail("cannot add '" + std::string(name) + "' to archive '" + std::string(archive_path) +
-                "': its hash table of " + std::to_string(archive.hashes.size()) +
+                "': its hash table of " + std::to_string(work.archive.hashes.size()) +
                 " entries has no free slot");
   }
-  const std::uint32_t block = AppendBlock(archive);
-  PlaceName(archive, *slot, name, block);
-  return block;
+  const std::uint32_t block = AppendBlock(work);
+  PlaceName(work.archive, *slot, name, block);
+  work.hashes_changed = true;
+  return Claim{block, true};
 }
 
 struct SideFile {
@@ -124,9 +145,9 @@ Result<std::optional<ListfileChange>> UpdateListfile(Work& work, std::string_vie
   auto content = ListfileWith((*listfile)->content, name);
   Release((*listfile)->content);
   ListfileChange change;
-  change.block = BlockForRewrite(work.archive, (*listfile)->slot);
+  change.block = BlockForRewrite(work, (*listfile)->slot);
   if (FindMember(work.archive, kAttributesName)) change.digest = DigestOf(content);
-  StoreMember(work, change.block, content);
+  StoreMember(work, change.block, content, kSideFilePacking);
   return std::optional(change);
 }
 
@@ -142,7 +163,7 @@ Result<void> UpdateAttributes(Work& work, std::uint32_t target, const InputFile&
       ParseAttributes((*side)->content, original_blocks, work.archive.blocks.size() + 1);
   Release((*side)->content);
   if (!attributes) return {};
-  const std::uint32_t own = BlockForRewrite(work.archive, (*side)->slot);
+  const std::uint32_t own = BlockForRewrite(work, (*side)->slot);
   attributes->Resize(work.archive.blocks.size());
   attributes->Describe(target, input.content, input.file_time);
   if (list) {
@@ -153,7 +174,7 @@ Result<void> UpdateAttributes(Work& work, std::uint32_t target, const InputFile&
   attributes->Clear(own);
   const std::vector<std::byte> encoded = EncodeAttributes(*attributes);
   attributes.reset();
-  StoreMember(work, own, encoded);
+  StoreMember(work, own, encoded, kSideFilePacking);
   return {};
 }
 
@@ -183,26 +204,43 @@ std::vector<std::byte> EncodeHeader(std::uint16_t sector_shift, std::uint32_t ar
 Result<void> StoreAll(Work& work, std::string_view name, const InputFile& input,
                       std::string_view archive_path) {
   const std::size_t original_blocks = work.archive.blocks.size();
-  auto target = ClaimBlock(work.archive, name, archive_path);
-  if (!target) return target.error();
-  StoreMember(work, *target, input.content);
+  auto claim = ClaimBlock(work, name, archive_path);
+  if (!claim) return claim.error();
+  StoreMember(work, claim->block, input.content, kMemberPacking);
   std::optional<ListfileChange> list;
-  if (!SameMemberName(name, kListfileName)) {
+  // Only a name new to the hash table is new to (listfile); a replace leaves it unread.
+  if (claim->added && !SameMemberName(name, kListfileName)) {
     auto changed = UpdateListfile(work, name);
     if (!changed) return changed.error();
     list = *changed;
   }
   if (SameMemberName(name, kAttributesName)) return {};
-  return UpdateAttributes(work, *target, input, list, original_blocks);
+  return UpdateAttributes(work, claim->block, input, list, original_blocks);
 }
 
-// Appends both tables, each dropped from memory once encoded; their positions.
-std::pair<std::uint32_t, std::uint32_t> AppendTables(Work& work) {
-  const std::uint32_t hash_position = work.tail.Append(EncodeHashTable(work.archive));
+// Where the header records the hash table's position.
+constexpr std::size_t kHashPositionField = 16;
+
+// Appends the block table, and the hash table when an entry changed (else the old one stays
+// where `old_header` has it), each dropped from memory once encoded; the new header.
+Result<std::vector<std::byte>> AppendTables(Work& work, std::span<const std::byte> old_header,
+                                            std::string_view name, std::string_view archive_path) {
+  const auto hash_count = static_cast<std::uint32_t>(work.archive.hashes.size());
+  const auto block_count = static_cast<std::uint32_t>(work.archive.blocks.size());
+  ByteCursor fields(old_header.subspan(kHashPositionField));
+  std::uint32_t hash_position = fields.U32();
+  if (work.hashes_changed) hash_position = work.tail.Append(EncodeHashTable(work.archive));
   Release(work.archive.hashes);
   const std::uint32_t block_position = work.tail.Append(EncodeBlockTable(work.archive));
   Release(work.archive.blocks);
-  return {hash_position, block_position};
+  if (work.tail.End() > kMaxArchiveBytes) {
+    return Fail("cannot add '" + std::string(name) + "' to archive '" + std::string(archive_path) +
+                "': the archive would grow past 4 GiB");
+  }
+  const auto archive_size =
+      static_cast<std::uint32_t>(work.tail.End() - work.archive.header_offset);
+  return EncodeHeader(work.archive.sector_shift, archive_size,
+                      {hash_position, block_position, hash_count, block_count});
 }
 
 }  // namespace
@@ -218,29 +256,20 @@ Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const Inpu
   }
   auto archive = ParseArchive(source, archive_path);
   if (!archive) return archive.error();
-  const std::uint64_t file_size = archive->file_size;
-  const std::uint64_t header_offset = archive->header_offset;
-  Work work{std::move(*archive), Tail(file_size, header_offset), source};
+  UpdatePlan plan;
+  plan.original_size = archive->file_size;
+  plan.tail_offset = archive->file_size;
+  plan.header_offset = archive->header_offset;
+  plan.old_header.resize(kHeaderSize);
+  auto read = source.ReadAt(plan.header_offset, plan.old_header);
+  if (!read) return read.error();
+  Work work{std::move(*archive), Tail(plan.tail_offset, plan.header_offset), source};
   auto stored = StoreAll(work, name, input, archive_path);
   if (!stored) return stored.error();
-  const auto hash_count = static_cast<std::uint32_t>(work.archive.hashes.size());
-  const auto block_count = static_cast<std::uint32_t>(work.archive.blocks.size());
-  const auto [hash_position, block_position] = AppendTables(work);
-  if (work.tail.End() > kMaxArchiveBytes) {
-    return Fail("cannot add '" + std::string(name) + "' to archive '" + std::string(archive_path) +
-                "': the archive would grow past 4 GiB");
-  }
-  UpdatePlan plan;
-  plan.original_size = file_size;
-  plan.tail_offset = file_size;
-  plan.header_offset = header_offset;
-  plan.header = EncodeHeader(work.archive.sector_shift,
-                             static_cast<std::uint32_t>(work.tail.End() - header_offset),
-                             {hash_position, block_position, hash_count, block_count});
+  auto header = AppendTables(work, plan.old_header, name, archive_path);
+  if (!header) return header.error();
+  plan.header = std::move(*header);
   plan.tail = std::move(work.tail.pieces());
-  plan.old_header.resize(kHeaderSize);
-  auto read = source.ReadAt(header_offset, plan.old_header);
-  if (!read) return read.error();
   return plan;
 }
 

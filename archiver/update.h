@@ -26,7 +26,10 @@ struct UpdatePlan {
 };
 
 // Plans storing `input` under `name` in the archive read through `source`. Reads only the
-// header, the tables and the stored bytes of (listfile) and (attributes).
+// header, the tables and the stored bytes of (attributes), and of (listfile) when the name
+// is new. A replace keeps the hash table where it is and writes only the member,
+// (attributes) and the block table anew; an add, or a replace of a block that another name
+// shares, also writes the hash table anew.
 Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const InputFile& input,
                            std::string_view archive_path);
 

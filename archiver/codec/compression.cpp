@@ -1,6 +1,8 @@
 #include "archiver/codec/compression.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -100,13 +102,32 @@ Result<std::vector<std::byte>> DecompressSector(std::span<const std::byte> in, s
               ") is not supported; only zlib (0x02) and PKWARE (0x08) are");
 }
 
-std::vector<std::byte> CompressSectorZlib(std::span<const std::byte> in) {
+bool FrequenciesRuleOutSaving(std::span<const std::byte> in, unsigned tenths) {
+  // n^2 below must fit in 64 bits; sectors are at most 2 GiB.
+  if (in.empty() || tenths == 0 || in.size() > (std::uint64_t{1} << 31)) return false;
+  std::array<std::uint64_t, 256> counts{};
+  for (std::byte b : in) ++counts[std::to_integer<unsigned>(b)];
+  // The collision entropy, -log2 of the sum of squared byte frequencies, never exceeds the
+  // entropy that bounds any coder of single bytes. It is above the bits per byte that the
+  // saving leaves when sum(c^2) * 2^bits < n^2; the sums are integers, so every build gives
+  // the same answer, and 2^bits is rounded up, never ruling out too much.
+  std::uint64_t squares = 0;
+  for (std::uint64_t count : counts) squares += count * count;
+  const double bits = 8.0 * (10 - std::min(tenths, 10u)) / 10;
+  const auto factor = static_cast<std::uint64_t>(std::ceil(std::exp2(bits)));
+  const std::uint64_t n = in.size();
+  return squares < n * n / factor;
+}
+
+std::vector<std::byte> CompressSectorZlib(std::span<const std::byte> in, int level) {
   uLong bound = compressBound(static_cast<uLong>(in.size()));
   std::vector<std::byte> out(1 + bound);
   out[0] = kMaskZlib;
-  // Only fails for a too-small buffer or a bad level, neither possible here.
+  // Only fails for a too-small buffer or a bad level; the buffer is zlib's bound and the
+  // level is clamped to zlib's range.
   compress2(reinterpret_cast<Bytef*>(out.data() + 1), &bound,
-            reinterpret_cast<const Bytef*>(in.data()), static_cast<uLong>(in.size()), 9);
+            reinterpret_cast<const Bytef*>(in.data()), static_cast<uLong>(in.size()),
+            std::clamp(level, kZlibFastest, kZlibSmallest));
   out.resize(1 + bound);
   return out;
 }

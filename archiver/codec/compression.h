@@ -20,8 +20,17 @@ inline constexpr std::byte kMaskPkware{0x08};
 Result<std::vector<std::byte>> DecompressSector(std::span<const std::byte> in, std::size_t out_size,
                                                 bool imploded);
 
-// 0x02 followed by a zlib stream of `in` at level 9. Deterministic; the caller stores the
+// Whether the byte frequencies of `in` alone show that no coder of single bytes can save
+// `tenths` tenths of its size. A cheap test that spares zlib the sectors of random-looking
+// bytes such as CRCs and MD5s; repeats of long strings, which zlib would find, are not seen.
+bool FrequenciesRuleOutSaving(std::span<const std::byte> in, unsigned tenths);
+
+// zlib's levels: 1 is the fastest, 9 the smallest.
+inline constexpr int kZlibFastest = 1;
+inline constexpr int kZlibSmallest = 9;
+
+// 0x02 followed by a zlib stream of `in` at `level`. Deterministic; the caller stores the
 // sector as is when this is not smaller.
-std::vector<std::byte> CompressSectorZlib(std::span<const std::byte> in);
+std::vector<std::byte> CompressSectorZlib(std::span<const std::byte> in, int level = kZlibSmallest);
 
 }  // namespace veltrane::mpq
