@@ -1,13 +1,10 @@
-#include <iostream>
-#include <string>
+#include <cstdio>
 #include <vector>
 
 #include "archiver/cli.h"
-#include "common/text.h"
 
-// Wide arguments keep every path Unicode; they are handed on as UTF-8.
+// Wide arguments keep every path Unicode; the file layer takes them as they are.
 int wmain(int argc, wchar_t** argv) {
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i) args.push_back(veltrane::ToUtf8(argv[i]));
-  return veltrane::mpq::RunMpqadd(args, std::cout, std::cerr);
+  const std::vector<veltrane::mpq::NativePath> args(argv + 1, argv + argc);
+  return veltrane::mpq::RunMpqadd(args, stdout, stderr);
 }

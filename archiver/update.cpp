@@ -80,9 +80,9 @@ Result<std::uint32_t> ClaimBlock(Archive& archive, std::string_view name,
   if (auto slot = FindMember(archive, name)) return BlockForRewrite(archive, *slot);
   const auto slot = FindSlotFor(archive, name);
   if (!slot) {
-    return Fail("cannot add '" + std::string(name) + "' to archive '" + std::string(archive_path) +
-                "': its hash table of " + std::to_string(archive.hashes.size()) +
-                " entries has no free slot");
+    return CannotOn(
+        "add \"" + std::string(name) + "\" to archive", archive_path,
+        "its hash table of " + std::to_string(archive.hashes.size()) + " entries has no free slot");
   }
   const std::uint32_t block = AppendBlock(archive);
   PlaceName(archive, *slot, name, block);
@@ -100,11 +100,12 @@ Result<std::optional<SideFile>> ReadSideFile(Work& work, const char* name) {
   const auto slot = FindMember(work.archive, name);
   if (!slot) return std::optional<SideFile>();
   const BlockEntry& block = work.archive.blocks[work.archive.hashes[*slot].block];
-  auto content = ReadMember(work.source, work.archive, block, name);
-  if (!content) return content.error();
+  auto stored = ReadStoredBytes(work.source, work.archive, block);
+  if (!stored) return stored.error();
+  auto content = DecodeMember(*stored, work.archive, block, name);
   // Unreadable: left as it is, the game doesn't need it.
-  if (!*content) return std::optional<SideFile>();
-  return std::optional<SideFile>(SideFile{*slot, std::move(**content)});
+  if (!content) return std::optional<SideFile>();
+  return std::optional<SideFile>(SideFile{*slot, std::move(*content)});
 }
 
 // The rewritten (listfile): its block, and what (attributes) records of it when the archive
@@ -210,11 +211,10 @@ std::pair<std::uint32_t, std::uint32_t> AppendTables(Work& work) {
 Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const InputFile& input,
                            std::string_view archive_path) {
   if (name.empty()) {
-    return Fail("cannot add to archive '" + std::string(archive_path) +
-                "': the member name is empty");
+    return CannotOn("add to archive", archive_path, "the member name is empty");
   }
   if (input.content.size() > kMaxArchiveBytes) {
-    return Fail("cannot add '" + std::string(name) + "': larger than an archive member can be");
+    return CannotOn("add", name, "larger than an archive member can be");
   }
   auto archive = ParseArchive(source, archive_path);
   if (!archive) return archive.error();
@@ -227,11 +227,10 @@ Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const Inpu
   const auto block_count = static_cast<std::uint32_t>(work.archive.blocks.size());
   const auto [hash_position, block_position] = AppendTables(work);
   if (work.tail.End() > kMaxArchiveBytes) {
-    return Fail("cannot add '" + std::string(name) + "' to archive '" + std::string(archive_path) +
-                "': the archive would grow past 4 GiB");
+    return CannotOn("add \"" + std::string(name) + "\" to archive", archive_path,
+                    "the archive would grow past 4 GiB");
   }
   UpdatePlan plan;
-  plan.original_size = file_size;
   plan.tail_offset = file_size;
   plan.header_offset = header_offset;
   plan.header = EncodeHeader(work.archive.sector_shift,
@@ -262,7 +261,7 @@ Result<void> Commit(ArchiveFile& file, const UpdatePlan& plan) {
   // Back to the original bytes: the old header first, then the old size.
   Result<void> restored;
   if (header_touched) restored = file.WriteAt(plan.header_offset, plan.old_header);
-  if (restored) restored = file.Truncate(plan.original_size);
+  if (restored) restored = file.Truncate(plan.tail_offset);
   if (restored) restored = file.Flush();
   if (!restored) return Fail(done.message() + "; restoring failed too: " + restored.message());
   return done;
