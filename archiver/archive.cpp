@@ -10,20 +10,9 @@
 namespace veltrane::mpq {
 namespace {
 
-std::string Quote(std::string_view path) {
-  std::string out(1, '\'');
-  out.append(path).push_back('\'');
-  return out;
-}
-
 // The header search reads the file in chunks that grow to this size (a multiple of 512).
 constexpr std::size_t kFirstScanChunk = 4 << 10;
 constexpr std::size_t kMaxScanChunk = 64 << 10;
-
-std::uint32_t WordAt(std::span<const std::byte> bytes, std::size_t at) {
-  ByteCursor cursor(bytes.subspan(at, 4));
-  return cursor.U32();
-}
 
 // The first 512-byte boundary holding the header signature, as the game searches. Only the
 // scan buffer is held, whatever the size of a file without a header.
@@ -35,14 +24,12 @@ Result<std::optional<std::uint64_t>> LocateHeader(ByteSource& source, std::uint6
     auto read = source.ReadAt(start, chunk);
     if (!read) return read.error();
     for (std::size_t at = 0; at + kHeaderSize <= chunk.size(); at += kHeaderAlignment) {
-      if (WordAt(chunk, at) == kHeaderSignature) return std::optional(start + at);
+      if (LoadLe32(&chunk[at]) == kHeaderSignature) return std::optional(start + at);
     }
     step = std::min(step * 2, kMaxScanChunk);
   }
   return std::optional<std::uint64_t>();
 }
-
-static_assert(sizeof(HashEntry) == kEntrySize && sizeof(BlockEntry) == kEntrySize);
 
 HashEntry DecodeEntry(ByteCursor& cursor, HashEntry) {
   HashEntry entry;
@@ -70,30 +57,24 @@ struct TableAt {
   const char* what;
 };
 
-// Reads a table into the memory of its entries, deciphers and decodes it there, so the
-// stored and decoded forms are never held side by side.
+// Reads a table's stored bytes, deciphers them, and decodes each entry with the cursor.
 template <class Entry>
 Result<std::vector<Entry>> ReadTable(ByteSource& source, std::uint64_t file_size,
                                      const TableAt& table, std::string_view path) {
   const std::uint64_t bytes = std::uint64_t{table.count} * kEntrySize;
   if (table.position > file_size || bytes > file_size - table.position) {
-    return Fail("cannot read archive " + Quote(path) + ": the " + table.what + " (" +
-                std::to_string(table.count) + " entries at offset " +
-                std::to_string(table.position) + ") lies outside the file of " +
-                std::to_string(file_size) + " bytes");
+    return CannotOn("read archive", path,
+                    std::string("the ") + table.what + " (" + std::to_string(table.count) +
+                        " entries at offset " + std::to_string(table.position) +
+                        ") lies outside the file of " + std::to_string(file_size) + " bytes");
   }
-  std::vector<Entry> entries(table.count);
-  const auto raw = std::as_writable_bytes(std::span(entries));
-  auto read = source.ReadAt(table.position, raw);
+  std::vector<std::byte> stored(static_cast<std::size_t>(bytes));
+  auto read = source.ReadAt(table.position, stored);
   if (!read) return read.error();
-  Decrypt(raw, table.key);
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    std::array<std::byte, kEntrySize> stored;
-    std::copy_n(raw.begin() + static_cast<std::ptrdiff_t>(i * kEntrySize), kEntrySize,
-                stored.begin());
-    ByteCursor cursor(stored);
-    entries[i] = DecodeEntry(cursor, Entry{});
-  }
+  Decrypt(stored, table.key);
+  std::vector<Entry> entries(table.count);
+  ByteCursor cursor(stored);
+  for (Entry& entry : entries) entry = DecodeEntry(cursor, Entry{});
   return entries;
 }
 
@@ -118,13 +99,13 @@ Result<Archive> ParseArchive(ByteSource& source, std::string_view path) {
   auto size = source.Size();
   if (!size) return size.error();
   if (*size > kMaxArchiveBytes) {
-    return Fail("cannot read archive " + Quote(path) + ": larger than 4 GiB");
+    return CannotOn("read archive", path, "larger than 4 GiB");
   }
   auto header_offset = LocateHeader(source, *size);
   if (!header_offset) return header_offset.error();
   if (!*header_offset) {
-    return Fail("cannot read archive " + Quote(path) +
-                ": not an MPQ archive (no header signature at any 512-byte boundary)");
+    return CannotOn("read archive", path,
+                    "not an MPQ archive (no header signature at any 512-byte boundary)");
   }
   Archive archive;
   archive.file_size = *size;
@@ -141,11 +122,12 @@ Result<Archive> ParseArchive(ByteSource& source, std::string_view path) {
   const std::uint32_t hash_count = cursor.U32();
   const std::uint32_t block_count = cursor.U32();
   if (archive.sector_shift > 22) {
-    return Fail("cannot read archive " + Quote(path) + ": sector size shift " +
-                std::to_string(archive.sector_shift) + " is out of range");
+    return CannotOn(
+        "read archive", path,
+        "sector size shift " + std::to_string(archive.sector_shift) + " is out of range");
   }
   if (hash_count == 0) {
-    return Fail("cannot read archive " + Quote(path) + ": the hash table is empty");
+    return CannotOn("read archive", path, "the hash table is empty");
   }
   auto hashes = ReadTable<HashEntry>(
       source, *size, {archive.Absolute(hash_position), hash_count, HashTableKey(), "hash table"},

@@ -1,5 +1,6 @@
 #pragma once
-// Little-endian decoding through one bounds-checked cursor, and encoding into byte vectors.
+// The one pair that turns little-endian bytes into words and back, the bounds-checked cursor
+// that decodes fields in sequence with it, and encoding into byte vectors.
 
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +9,21 @@
 
 namespace veltrane::mpq {
 
+// The `size`-byte little-endian word at `at` (size at most 8).
+inline std::uint64_t LoadLe(const std::byte* at, std::size_t size) {
+  std::uint64_t value = 0;
+  for (std::size_t i = size; i-- > 0;) value = (value << 8) | std::to_integer<std::uint64_t>(at[i]);
+  return value;
+}
+inline std::uint32_t LoadLe32(const std::byte* at) {
+  return static_cast<std::uint32_t>(LoadLe(at, 4));
+}
+
+// Stores the low `size` bytes of `value` at `at`, least significant first.
+inline void StoreLe(std::byte* at, std::uint64_t value, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) at[i] = std::byte((value >> (8 * i)) & 0xFF);
+}
+
 // Reads fields in sequence from a span; a read past the end fails and leaves the cursor
 // marked bad instead of touching memory outside the span.
 class ByteCursor {
@@ -15,8 +31,6 @@ class ByteCursor {
   explicit ByteCursor(std::span<const std::byte> data) : data_(data) {}
 
   bool ok() const { return ok_; }
-  std::size_t offset() const { return offset_; }
-  std::size_t remaining() const { return ok_ ? data_.size() - offset_ : 0; }
 
   std::uint16_t U16() { return static_cast<std::uint16_t>(Read(2)); }
   std::uint32_t U32() { return static_cast<std::uint32_t>(Read(4)); }
@@ -37,10 +51,7 @@ class ByteCursor {
   }
   std::uint64_t Read(std::size_t size) {
     if (!Has(size)) return 0;
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < size; ++i) {
-      value |= std::uint64_t{std::to_integer<std::uint8_t>(data_[offset_ + i])} << (8 * i);
-    }
+    const std::uint64_t value = LoadLe(data_.data() + offset_, size);
     offset_ += size;
     return value;
   }
@@ -58,15 +69,19 @@ inline bool SliceOf(std::span<const std::byte> data, std::uint64_t offset, std::
   return true;
 }
 
+// Appends `value` as a `size`-byte little-endian word.
+inline void PutLe(std::vector<std::byte>& out, std::uint64_t value, std::size_t size) {
+  out.resize(out.size() + size);
+  StoreLe(out.data() + out.size() - size, value, size);
+}
 inline void PutU16(std::vector<std::byte>& out, std::uint16_t value) {
-  out.push_back(std::byte(value & 0xFF));
-  out.push_back(std::byte(value >> 8));
+  PutLe(out, value, 2);
 }
 inline void PutU32(std::vector<std::byte>& out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out.push_back(std::byte((value >> (8 * i)) & 0xFF));
+  PutLe(out, value, 4);
 }
 inline void PutU64(std::vector<std::byte>& out, std::uint64_t value) {
-  for (int i = 0; i < 8; ++i) out.push_back(std::byte((value >> (8 * i)) & 0xFF));
+  PutLe(out, value, 8);
 }
 inline void PutBytes(std::vector<std::byte>& out, std::span<const std::byte> bytes) {
   out.insert(out.end(), bytes.begin(), bytes.end());

@@ -2,8 +2,8 @@
 
 #include <new>
 #include <stdexcept>
+#include <string>
 
-#include "archiver/file.h"
 #include "archiver/update.h"
 
 namespace veltrane::mpq {
@@ -15,48 +15,46 @@ constexpr const char* kUsage =
     "  the member of that name if there is one (names compare case-insensitively, '/'\n"
     "  equals '\\'). The archive is updated in place; on failure it is left unchanged.\n";
 
-int Add(const std::string& archive, const std::string& file, const std::string& name,
-        std::ostream& err) {
-  auto input = ReadInputFile(PathFromUtf8(file));
-  if (!input) {
-    err << "mpqadd: " << input.message() << "\n";
-    return 1;
-  }
-  auto handle = OpenArchiveFile(PathFromUtf8(archive));
-  if (!handle) {
-    err << "mpqadd: " << handle.message() << "\n";
-    return 1;
-  }
-  auto done = AddToArchive(**handle, name, *input, archive);
-  if (!done) {
-    err << "mpqadd: " << done.message() << "\n";
-    return 1;
-  }
+// One failure line, in the common form after the program's name.
+int Report(std::FILE* err, const std::string& message) {
+  std::fprintf(err, "mpqadd: %s\n", message.c_str());
+  return 1;
+}
+
+int Add(const NativePath& archive, const NativePath& file, const std::string& name,
+        std::FILE* err) {
+  auto input = ReadInputFile(file);
+  if (!input) return Report(err, input.message());
+  auto handle = OpenArchiveFile(archive);
+  if (!handle) return Report(err, handle.message());
+  auto done = AddToArchive(**handle, name, *input, NativeToUtf8(archive));
+  if (!done) return Report(err, done.message());
   return 0;
 }
 
 }  // namespace
 
-int RunMpqadd(std::span<const std::string> args, std::ostream& out, std::ostream& err) {
-  if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h" || args[0] == "/?")) {
-    out << kUsage;
+int RunMpqadd(std::span<const NativePath> args, std::FILE* out, std::FILE* err) {
+  const std::string command = args.size() == 1 || args.size() == 4 ? NativeToUtf8(args[0]) : "";
+  if (args.size() == 1 && (command == "--help" || command == "-h" || command == "/?")) {
+    std::fputs(kUsage, out);
     return 0;
   }
-  if (args.size() == 4 && (args[0] == "a" || args[0] == "A")) {
+  if (args.size() == 4 && (command == "a" || command == "A")) {
+    const std::string archive = NativeToUtf8(args[1]);
     try {
-      return Add(args[1], args[2], args[3], err);
+      return Add(args[1], args[2], NativeToUtf8(args[3]), err);
     } catch (const std::bad_alloc&) {
       // Everything is built in memory before the first write, so the archive is untouched.
-      err << "mpqadd: cannot update archive '" << args[1] << "': out of memory\n";
-      return 1;
+      return Report(err, CannotOn("update archive", archive, "out of memory").message);
     } catch (const std::length_error&) {
       // A 32-bit process cannot hold a buffer of 2 GiB or more; nothing was written yet.
-      err << "mpqadd: cannot update archive '" << args[1]
-          << "': a file or member is too large for this program's memory\n";
-      return 1;
+      return Report(err, CannotOn("update archive", archive,
+                                  "a file or member is too large for this program's memory")
+                             .message);
     }
   }
-  err << kUsage;
+  std::fputs(kUsage, err);
   return 2;
 }
 

@@ -1,6 +1,9 @@
-#include "crypt.h"
+#include "archiver/crypt.h"
 
 #include <array>
+
+#include "archiver/byte_io.h"
+#include "archiver/format.h"
 
 namespace veltrane::mpq {
 namespace {
@@ -26,21 +29,6 @@ const std::array<std::uint32_t, 0x500>& CryptTable() {
   return table;
 }
 
-std::uint32_t NormaliseChar(unsigned char c) {
-  if (c == '/') return '\\';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 'A';
-  return c;
-}
-
-std::uint32_t LoadWord(const std::byte* p) {
-  return std::to_integer<std::uint32_t>(p[0]) | std::to_integer<std::uint32_t>(p[1]) << 8 |
-         std::to_integer<std::uint32_t>(p[2]) << 16 | std::to_integer<std::uint32_t>(p[3]) << 24;
-}
-
-void StoreWord(std::byte* p, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) p[i] = std::byte((value >> (8 * i)) & 0xFF);
-}
-
 // One pass of the cipher; `decrypting` selects which side of the XOR feeds the key stream
 // (it always runs on the plain word).
 void Cipher(std::span<std::byte> data, std::uint32_t key, bool decrypting) {
@@ -49,12 +37,12 @@ void Cipher(std::span<std::byte> data, std::uint32_t key, bool decrypting) {
   std::uint32_t seed2 = 0xEEEEEEEE;
   for (std::size_t i = 0; i + 4 <= data.size(); i += 4) {
     seed2 += table[0x400 + (seed1 & 0xFF)];
-    const std::uint32_t in = LoadWord(&data[i]);
+    const std::uint32_t in = LoadLe32(&data[i]);
     const std::uint32_t out = in ^ (seed1 + seed2);
     const std::uint32_t plain = decrypting ? out : in;
     seed1 = ((~seed1 << 0x15) + 0x11111111) | (seed1 >> 0x0B);
     seed2 = plain + seed2 + (seed2 << 5) + 3;
-    StoreWord(&data[i], out);
+    StoreLe(&data[i], out, 4);
   }
 }
 
@@ -66,7 +54,7 @@ std::uint32_t HashName(std::string_view name, HashKind kind) {
   std::uint32_t seed1 = 0x7FED7FED;
   std::uint32_t seed2 = 0xEEEEEEEE;
   for (char c : name) {
-    const std::uint32_t ch = NormaliseChar(static_cast<unsigned char>(c));
+    const std::uint32_t ch = static_cast<unsigned char>(FoldNameChar(c));
     seed1 = table[row + ch] ^ (seed1 + seed2);
     seed2 = ch + seed1 + seed2 + (seed2 << 5) + 3;
   }

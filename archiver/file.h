@@ -1,11 +1,11 @@
 #pragma once
 // The one interface through which the archiver reads and writes the archive file (reads are
 // positioned, never of the whole file), and the reading of the file to add. Implemented for POSIX
-// (file_posix.cpp) and Win32 (file_win.cpp).
+// (file_posix.cpp) and Win32 (file_win.cpp). Paths are the platform's own strings: wide ones
+// as the Win32 W calls take them, bytes as POSIX takes them.
 
 #include <cstddef>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <span>
 #include <string>
@@ -15,6 +15,15 @@
 #include "common/result.h"
 
 namespace veltrane::mpq {
+
+#ifdef _WIN32
+using NativePath = std::wstring;
+#else
+using NativePath = std::string;
+#endif
+
+// A path or argument as UTF-8 text, for messages and member names.
+std::string NativeToUtf8(const NativePath& text);
 
 class ArchiveFile : public ByteSource {
  public:
@@ -27,7 +36,7 @@ class ArchiveFile : public ByteSource {
 
 // Opens an existing archive for reading and writing, refusing one that another process
 // holds locked.
-Result<std::unique_ptr<ArchiveFile>> OpenArchiveFile(const std::filesystem::path& path);
+Result<std::unique_ptr<ArchiveFile>> OpenArchiveFile(const NativePath& path);
 
 // The largest archive or member the format (32-bit sizes and positions) can hold.
 inline constexpr std::uint64_t kMaxArchiveBytes = 0xFFFFFFFF;
@@ -37,15 +46,6 @@ struct InputFile {
   std::uint64_t file_time = 0;  // last modification, in 100 ns units since 1601-01-01 UTC
 };
 
-Result<InputFile> ReadInputFile(const std::filesystem::path& path);
-
-// A path converted from UTF-8 and back, for arguments and messages.
-inline std::filesystem::path PathFromUtf8(const std::string& text) {
-  return std::filesystem::path(std::u8string(text.begin(), text.end()));
-}
-inline std::string PathToUtf8(const std::filesystem::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
+Result<InputFile> ReadInputFile(const NativePath& path);
 
 }  // namespace veltrane::mpq

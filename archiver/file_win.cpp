@@ -2,13 +2,10 @@
 
 #include "archiver/file.h"
 #include "common/system_error_win.h"
+#include "common/text.h"
 
 namespace veltrane::mpq {
 namespace {
-
-Error SystemFail(const std::string& what, const std::filesystem::path& path, DWORD error) {
-  return Fail(what + " '" + PathToUtf8(path) + "': " + SystemMessage(error));
-}
 
 // Reads `size` bytes at `offset` in chunks that fit a DWORD.
 bool ReadHandleAt(HANDLE handle, std::uint64_t offset, std::byte* data, std::size_t size) {
@@ -30,25 +27,22 @@ bool ReadHandleAt(HANDLE handle, std::uint64_t offset, std::byte* data, std::siz
   return true;
 }
 
-Result<std::uint64_t> SizeOf(HANDLE handle, const std::string& what,
-                             const std::filesystem::path& path) {
+Result<std::uint64_t> SizeOf(HANDLE handle, std::string_view what, const NativePath& path) {
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(handle, &size)) return SystemFail(what, path, GetLastError());
+  if (!GetFileSizeEx(handle, &size)) return SystemFailure(what, path, GetLastError());
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
 class WinFile final : public ArchiveFile {
  public:
-  WinFile(UniqueHandle handle, std::filesystem::path path)
+  WinFile(UniqueHandle handle, NativePath path)
       : handle_(std::move(handle)), path_(std::move(path)) {}
 
-  Result<std::uint64_t> Size() override {
-    return SizeOf(handle_.get(), "cannot read archive", path_);
-  }
+  Result<std::uint64_t> Size() override { return SizeOf(handle_.get(), "read archive", path_); }
 
   Result<void> ReadAt(std::uint64_t offset, std::span<std::byte> out) override {
     if (!ReadHandleAt(handle_.get(), offset, out.data(), out.size())) {
-      return SystemFail("cannot read archive", path_, GetLastError());
+      return SystemFailure("read archive", path_, GetLastError());
     }
     return {};
   }
@@ -63,7 +57,7 @@ class WinFile final : public ArchiveFile {
       const DWORD want = static_cast<DWORD>(std::min<std::size_t>(data.size() - done, 1u << 30));
       DWORD put = 0;
       if (!WriteFile(handle_.get(), data.data() + done, want, &put, &at) || put == 0) {
-        return SystemFail("cannot write archive", path_, GetLastError());
+        return SystemFailure("write archive", path_, GetLastError());
       }
       done += put;
     }
@@ -80,14 +74,14 @@ class WinFile final : public ArchiveFile {
     position.QuadPart = static_cast<LONGLONG>(size);
     if (!SetFilePointerEx(handle_.get(), position, nullptr, FILE_BEGIN) ||
         !SetEndOfFile(handle_.get())) {
-      return SystemFail("cannot restore the size of archive", path_, GetLastError());
+      return SystemFailure("restore the size of archive", path_, GetLastError());
     }
     return {};
   }
 
  private:
   UniqueHandle handle_;
-  std::filesystem::path path_;
+  NativePath path_;
 };
 
 std::uint64_t FromFileTime(const FILETIME& time) {
@@ -96,34 +90,37 @@ std::uint64_t FromFileTime(const FILETIME& time) {
 
 }  // namespace
 
-Result<std::unique_ptr<ArchiveFile>> OpenArchiveFile(const std::filesystem::path& path) {
+std::string NativeToUtf8(const NativePath& text) {
+  return ToUtf8(text);
+}
+
+Result<std::unique_ptr<ArchiveFile>> OpenArchiveFile(const NativePath& path) {
   // Others may read while we update; a writer elsewhere makes the open fail (sharing violation).
   UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                   nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
-  if (!handle.valid()) return SystemFail("cannot open archive", path, GetLastError());
+  if (!handle.valid()) return SystemFailure("open archive", path, GetLastError());
   return std::unique_ptr<ArchiveFile>(new WinFile(std::move(handle), path));
 }
 
-Result<InputFile> ReadInputFile(const std::filesystem::path& path) {
+Result<InputFile> ReadInputFile(const NativePath& path) {
   UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!handle.valid()) return SystemFail("cannot open file to add", path, GetLastError());
-  auto size = SizeOf(handle.get(), "cannot read file to add", path);
+  if (!handle.valid()) return SystemFailure("open file to add", path, GetLastError());
+  auto size = SizeOf(handle.get(), "read file to add", path);
   if (!size) return size.error();
   if (*size > kMaxArchiveBytes) {
-    return Fail("cannot add '" + PathToUtf8(path) +
-                "': larger than 4 GiB, the most a member holds");
+    return CannotOn("add", NativeToUtf8(path), "larger than 4 GiB, the most a member holds");
   }
   InputFile out;
   FILETIME written{};
   if (!GetFileTime(handle.get(), nullptr, nullptr, &written)) {
-    return SystemFail("cannot read the time of file to add", path, GetLastError());
+    return SystemFailure("read the time of file to add", path, GetLastError());
   }
   out.file_time = FromFileTime(written);
   out.content.resize(static_cast<std::size_t>(*size));
   if (!ReadHandleAt(handle.get(), 0, out.content.data(), out.content.size())) {
-    return SystemFail("cannot read file to add", path, GetLastError());
+    return SystemFailure("read file to add", path, GetLastError());
   }
   return out;
 }

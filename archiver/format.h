@@ -19,8 +19,15 @@ inline constexpr std::uint32_t kFlagCompress = 0x00000200;
 inline constexpr std::uint32_t kFlagEncrypted = 0x00010000;
 inline constexpr std::uint32_t kFlagFixKey = 0x00020000;
 inline constexpr std::uint32_t kFlagSingleUnit = 0x01000000;
-inline constexpr std::uint32_t kFlagSectorCrc = 0x04000000;
 inline constexpr std::uint32_t kFlagExists = 0x80000000;
+
+// A member name's character as names are compared and hashed: ASCII upper case, with '/'
+// taken as '\\'.
+constexpr char FoldNameChar(char c) {
+  if (c == '/') return '\\';
+  if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
+  return c;
+}
 
 inline constexpr const char* kListfileName = "(listfile)";
 inline constexpr const char* kAttributesName = "(attributes)";

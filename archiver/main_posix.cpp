@@ -1,10 +1,9 @@
-#include <iostream>
-#include <string>
+#include <cstdio>
 #include <vector>
 
 #include "archiver/cli.h"
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  return veltrane::mpq::RunMpqadd(args, std::cout, std::cerr);
+  const std::vector<veltrane::mpq::NativePath> args(argv + 1, argv + argc);
+  return veltrane::mpq::RunMpqadd(args, stdout, stderr);
 }

@@ -1,7 +1,6 @@
 #include "archiver/member.h"
 
 #include <algorithm>
-#include <optional>
 #include <string>
 
 #include "archiver/byte_io.h"
@@ -15,41 +14,29 @@ namespace {
 // sectors really hold.
 constexpr std::uint64_t kMaxReserve = 64u << 20;
 
-struct Source {
-  explicit Source(ByteSource& from) : file(from) {}
-  ByteSource& file;
-  std::uint64_t start = 0;  // absolute offset of the member's stored bytes
-  std::uint32_t packed_size = 0;
+// A member's stored bytes and how to decode them.
+struct Stored {
+  std::span<const std::byte> bytes;
   std::uint32_t key = 0;
   bool encrypted = false;
   bool imploded = false;
-  std::string name;
-  std::optional<Error> read_error;  // the archive file itself could not be read
+  std::string_view name;
 };
 
-void SetWord(std::vector<std::byte>& bytes, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = std::byte((value >> (8 * i)) & 0xFF);
+Error Bad(const Stored& src, const std::string& why) {
+  return CannotOn("read member", src.name, why);
 }
 
-Error Bad(const Source& src, const std::string& why) {
-  return Fail("cannot read member '" + src.name + "': " + why);
-}
-
-// The `size` stored bytes at `offset` in the member (a range inside it), deciphered with
-// `key` when the member is enciphered.
-Result<std::vector<std::byte>> Fetch(Source& src, std::uint64_t offset, std::uint64_t size,
-                                     std::uint32_t key) {
-  std::vector<std::byte> out(static_cast<std::size_t>(size));
-  auto read = src.file.ReadAt(src.start + offset, out);
-  if (!read) {
-    src.read_error = read.error();
-    return read.error();
-  }
+// The stored bytes at [begin, end) of the member, deciphered with `key` when it is enciphered.
+std::vector<std::byte> Fetch(const Stored& src, std::uint64_t begin, std::uint64_t end,
+                             std::uint32_t key) {
+  std::vector<std::byte> out(src.bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+                             src.bytes.begin() + static_cast<std::ptrdiff_t>(end));
   if (src.encrypted) Decrypt(out, key);
   return out;
 }
 
-MemberContent Unpack(const Source& src, std::span<const std::byte> raw, std::size_t size) {
+MemberContent Unpack(const Stored& src, std::span<const std::byte> raw, std::size_t size) {
   if (raw.size() > size) return Bad(src, "a packed sector is larger than its content");
   auto out = DecompressSector(raw, size, src.imploded);
   if (!out) return Bad(src, out.message());
@@ -57,42 +44,40 @@ MemberContent Unpack(const Source& src, std::span<const std::byte> raw, std::siz
   return out;
 }
 
-MemberContent ReadSingleUnit(Source& src, std::uint32_t size, bool compressed) {
-  auto plain = Fetch(src, 0, src.packed_size, src.key);
-  if (!plain) return plain.error();
-  if (compressed && plain->size() < size) return Unpack(src, *plain, size);
-  if (plain->size() < size) return Bad(src, "stored data is shorter than the member");
-  plain->resize(size);
+MemberContent DecodeSingleUnit(const Stored& src, std::uint32_t size, bool compressed) {
+  auto plain = Fetch(src, 0, src.bytes.size(), src.key);
+  if (compressed && plain.size() < size) return Unpack(src, plain, size);
+  if (plain.size() < size) return Bad(src, "stored data is shorter than the member");
+  plain.resize(size);
   return plain;
 }
 
 // Compressed members start with a table of sector offsets relative to the member's start.
-Result<std::vector<std::uint32_t>> ReadSectorOffsets(Source& src, std::uint64_t sectors) {
+Result<std::vector<std::uint32_t>> DecodeSectorOffsets(const Stored& src, std::uint64_t sectors) {
   const std::uint64_t table_size = (sectors + 1) * 4;
-  if (table_size > src.packed_size) return Bad(src, "the sector offset table is cut off");
-  auto plain = Fetch(src, 0, table_size, src.key - 1);
-  if (!plain) return plain.error();
-  ByteCursor words(*plain);
+  if (table_size > src.bytes.size()) return Bad(src, "the sector offset table is cut off");
+  const auto plain = Fetch(src, 0, table_size, src.key - 1);
+  ByteCursor words(plain);
   std::vector<std::uint32_t> offsets(static_cast<std::size_t>(sectors + 1));
   for (auto& offset : offsets) offset = words.U32();
   for (std::size_t i = 0; i + 1 < offsets.size(); ++i) {
-    if (offsets[i] > offsets[i + 1] || offsets[i + 1] > src.packed_size) {
+    if (offsets[i] > offsets[i + 1] || offsets[i + 1] > src.bytes.size()) {
       return Bad(src, "the sector offset table is damaged");
     }
   }
   return offsets;
 }
 
-// Reads and decodes one sector at a time, so only the content and one sector are held.
-MemberContent ReadSectors(Source& src, std::uint32_t size, std::uint32_t sector_size,
-                          bool compressed) {
+// Decodes one sector at a time, so only the content and one sector are held besides the input.
+MemberContent DecodeSectors(const Stored& src, std::uint32_t size, std::uint32_t sector_size,
+                            bool compressed) {
   const std::uint64_t sectors = (std::uint64_t{size} + sector_size - 1) / sector_size;
   std::vector<std::uint32_t> offsets;
   if (compressed) {
-    auto table = ReadSectorOffsets(src, sectors);
+    auto table = DecodeSectorOffsets(src, sectors);
     if (!table) return table.error();
     offsets = std::move(*table);
-  } else if (src.packed_size < size) {
+  } else if (src.bytes.size() < size) {
     return Bad(src, "stored data is shorter than the member");
   }
   std::vector<std::byte> content;
@@ -101,9 +86,8 @@ MemberContent ReadSectors(Source& src, std::uint32_t size, std::uint32_t sector_
     const std::size_t want = std::min<std::size_t>(sector_size, size - content.size());
     const std::uint64_t begin = compressed ? offsets[i] : i * sector_size;
     const std::uint64_t end = compressed ? offsets[i + 1] : begin + want;
-    auto plain = Fetch(src, begin, end - begin, src.key + static_cast<std::uint32_t>(i));
-    if (!plain) return plain.error();
-    auto sector = Unpack(src, *plain, want);
+    const auto plain = Fetch(src, begin, end, src.key + static_cast<std::uint32_t>(i));
+    auto sector = Unpack(src, plain, want);
     if (!sector) return sector.error();
     content.insert(content.end(), sector->begin(), sector->end());
   }
@@ -123,38 +107,47 @@ std::optional<std::vector<std::byte>> PackSector(std::span<const std::byte> sect
   return packed;
 }
 
-MemberContent ReadStored(Source& src, const Archive& archive, const BlockEntry& block) {
-  src.start = archive.Absolute(block.position);
-  src.packed_size = block.packed_size;
-  if (src.start > archive.file_size || block.packed_size > archive.file_size - src.start) {
+// Where the stored bytes of `block` begin, and how many of them lie inside the file.
+std::pair<std::uint64_t, std::uint64_t> StoredRange(const Archive& archive,
+                                                    const BlockEntry& block) {
+  const std::uint64_t start = archive.Absolute(block.position);
+  if (start > archive.file_size) return {start, 0};
+  return {start, std::min<std::uint64_t>(block.packed_size, archive.file_size - start)};
+}
+
+}  // namespace
+
+Result<std::vector<std::byte>> ReadStoredBytes(ByteSource& source, const Archive& archive,
+                                               const BlockEntry& block) {
+  const auto [start, size] = StoredRange(archive, block);
+  std::vector<std::byte> stored(static_cast<std::size_t>(size));
+  auto read = source.ReadAt(start, stored);
+  if (!read) return read.error();
+  return stored;
+}
+
+MemberContent DecodeMember(std::span<const std::byte> stored, const Archive& archive,
+                           const BlockEntry& block, std::string_view name) {
+  Stored src{stored.first(std::min<std::size_t>(stored.size(), block.packed_size))};
+  src.name = name;
+  if (stored.size() < block.packed_size) {
     return Bad(src, "its data lies outside the archive file");
   }
   if (block.size == 0) return std::vector<std::byte>{};
   src.encrypted = (block.flags & kFlagEncrypted) != 0;
   src.imploded = (block.flags & kFlagImplode) != 0;
-  src.key = MemberKey(src.name, block.position, block.size, (block.flags & kFlagFixKey) != 0);
+  src.key = MemberKey(name, block.position, block.size, (block.flags & kFlagFixKey) != 0);
   const bool compressed = (block.flags & (kFlagImplode | kFlagCompress)) != 0;
-  if (block.flags & kFlagSingleUnit) return ReadSingleUnit(src, block.size, compressed);
-  return ReadSectors(src, block.size, archive.SectorSize(), compressed);
-}
-
-}  // namespace
-
-Result<MemberContent> ReadMember(ByteSource& file, const Archive& archive, const BlockEntry& block,
-                                 std::string_view name) {
-  Source src(file);
-  src.name = std::string(name);
-  MemberContent content = ReadStored(src, archive, block);
-  if (src.read_error) return *src.read_error;
-  return content;
+  if (block.flags & kFlagSingleUnit) return DecodeSingleUnit(src, block.size, compressed);
+  return DecodeSectors(src, block.size, archive.SectorSize(), compressed);
 }
 
 MemberContent ReadMember(std::span<const std::byte> file, const Archive& archive,
                          const BlockEntry& block, std::string_view name) {
   MemorySource source(file);
-  auto read = ReadMember(source, archive, block, name);
-  if (!read) return read.error();
-  return std::move(*read);
+  auto stored = ReadStoredBytes(source, archive, block);
+  if (!stored) return stored.error();
+  return DecodeMember(*stored, archive, block, name);
 }
 
 EncodedMember EncodeMember(std::span<const std::byte> content, std::uint32_t sector_size,
@@ -170,14 +163,14 @@ EncodedMember EncodeMember(std::span<const std::byte> content, std::uint32_t sec
   // The offset table, then the sectors; stored plain once that can't save enough.
   EncodedMember out{std::vector<std::byte>(table_size), kFlagExists | kFlagCompress};
   out.bytes.reserve(content.size());
-  SetWord(out.bytes, 0, static_cast<std::uint32_t>(table_size));
+  StoreLe(out.bytes.data(), table_size, 4);
   for (std::size_t i = 0; i < sectors; ++i) {
     auto sector = content.subspan(
         i * sector_size, std::min<std::size_t>(sector_size, content.size() - i * sector_size));
     const auto packed = PackSector(sector, packing);
     PutBytes(out.bytes, packed ? std::span<const std::byte>(*packed) : sector);
     if (out.bytes.size() >= limit) return plain();
-    SetWord(out.bytes, (i + 1) * 4, static_cast<std::uint32_t>(out.bytes.size()));
+    StoreLe(out.bytes.data() + (i + 1) * 4, out.bytes.size(), 4);
   }
   return out;
 }

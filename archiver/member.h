@@ -16,11 +16,16 @@ namespace veltrane::mpq {
 // A member's content, deciphered and decompressed, or why the member is damaged.
 using MemberContent = Result<std::vector<std::byte>>;
 
-// Reads the member `name` described by `block`: only its stored bytes, a sector at a time
-// where it has sectors. The outer error is a failure to read the archive file itself.
-Result<MemberContent> ReadMember(ByteSource& source, const Archive& archive,
-                                 const BlockEntry& block, std::string_view name);
-// The same over archive bytes in memory, where reading itself cannot fail.
+// The stored bytes of `block`, as many of them as lie inside the archive file (decoding
+// reports a block that claims more as damaged). Fails only when the file can't be read.
+Result<std::vector<std::byte>> ReadStoredBytes(ByteSource& source, const Archive& archive,
+                                               const BlockEntry& block);
+
+// Decodes the stored bytes of the member `name` described by `block`.
+MemberContent DecodeMember(std::span<const std::byte> stored, const Archive& archive,
+                           const BlockEntry& block, std::string_view name);
+
+// Both steps over archive bytes in memory.
 MemberContent ReadMember(std::span<const std::byte> file, const Archive& archive,
                          const BlockEntry& block, std::string_view name);
 

@@ -5,15 +5,10 @@
 #include "archiver/byte_io.h"
 #include "archiver/codec/crc32.h"
 #include "archiver/codec/md5.h"
+#include "archiver/format.h"
 
 namespace veltrane::mpq {
 namespace {
-
-char Fold(char c) {
-  if (c == '/') return '\\';
-  if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
-  return c;
-}
 
 std::size_t LayoutSize(std::uint32_t flags, std::size_t count) {
   std::size_t size = 8;
@@ -56,8 +51,9 @@ Attributes DecodeArrays(ByteCursor& cursor, std::uint32_t flags, std::size_t cou
 }  // namespace
 
 bool SameMemberName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return Fold(x) == Fold(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return FoldNameChar(x) == FoldNameChar(y);
+         });
 }
 
 bool ListfileHas(std::span<const std::byte> listfile, std::string_view name) {

@@ -47,7 +47,8 @@ struct Attributes {
   // Sets the entry of `block` for the given content and time, in the arrays present.
   void Describe(std::size_t block, std::span<const std::byte> content, std::uint64_t time);
   void Describe(std::size_t block, const ContentDigest& digest, std::uint64_t time);
-  // Marks `block` as holding no known values (used for (attributes) itself).
+  // Zeroes the CRC32 and MD5 of `block`, which no one can know for (attributes) itself; its
+  // file time stays.
   void Clear(std::size_t block);
 };
 

@@ -100,9 +100,9 @@ Result<Claim> ClaimBlock(Work& work, std::string_view name, std::string_view arc
   if (auto slot = FindMember(work.archive, name)) return Claim{BlockForRewrite(work, *slot)};
   const auto slot = FindSlotFor(work.archive, name);
   if (!slot) {
-    return Fail("cannot add '" + std::string(name) + "' to archive '" + std::string(archive_path) +
-                "': its hash table of " + std::to_string(work.archive.hashes.size()) +
-                " entries has no free slot");
+    return CannotOn(
+        "add \"" + std::string(name) + "\" to archive", archive_path,
+        "its hash table of " + std::to_string(work.archive.hashes.size()) + " entries has no free slot");
   }
   const std::uint32_t block = AppendBlock(work);
   PlaceName(work.archive, *slot, name, block);
@@ -121,11 +121,12 @@ Result<std::optional<SideFile>> ReadSideFile(Work& work, const char* name) {
   const auto slot = FindMember(work.archive, name);
   if (!slot) return std::optional<SideFile>();
   const BlockEntry& block = work.archive.blocks[work.archive.hashes[*slot].block];
-  auto content = ReadMember(work.source, work.archive, block, name);
-  if (!content) return content.error();
+  auto stored = ReadStoredBytes(work.source, work.archive, block);
+  if (!stored) return stored.error();
+  auto content = DecodeMember(*stored, work.archive, block, name);
   // Unreadable: left as it is, the game doesn't need it.
-  if (!*content) return std::optional<SideFile>();
-  return std::optional<SideFile>(SideFile{*slot, std::move(**content)});
+  if (!content) return std::optional<SideFile>();
+  return std::optional<SideFile>(SideFile{*slot, std::move(*content)});
 }
 
 // The rewritten (listfile): its block, and what (attributes) records of it when the archive
@@ -234,8 +235,8 @@ Result<std::vector<std::byte>> AppendTables(Work& work, std::span<const std::byt
   const std::uint32_t block_position = work.tail.Append(EncodeBlockTable(work.archive));
   Release(work.archive.blocks);
   if (work.tail.End() > kMaxArchiveBytes) {
-    return Fail("cannot add '" + std::string(name) + "' to archive '" + std::string(archive_path) +
-                "': the archive would grow past 4 GiB");
+    return CannotOn("add \"" + std::string(name) + "\" to archive", archive_path,
+                    "the archive would grow past 4 GiB");
   }
   const auto archive_size =
       static_cast<std::uint32_t>(work.tail.End() - work.archive.header_offset);
@@ -248,16 +249,14 @@ Result<std::vector<std::byte>> AppendTables(Work& work, std::span<const std::byt
 Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const InputFile& input,
                            std::string_view archive_path) {
   if (name.empty()) {
-    return Fail("cannot add to archive '" + std::string(archive_path) +
-                "': the member name is empty");
+    return CannotOn("add to archive", archive_path, "the member name is empty");
   }
   if (input.content.size() > kMaxArchiveBytes) {
-    return Fail("cannot add '" + std::string(name) + "': larger than an archive member can be");
+    return CannotOn("add", name, "larger than an archive member can be");
   }
   auto archive = ParseArchive(source, archive_path);
   if (!archive) return archive.error();
   UpdatePlan plan;
-  plan.original_size = archive->file_size;
   plan.tail_offset = archive->file_size;
   plan.header_offset = archive->header_offset;
   plan.old_header.resize(kHeaderSize);
@@ -291,7 +290,7 @@ Result<void> Commit(ArchiveFile& file, const UpdatePlan& plan) {
   // Back to the original bytes: the old header first, then the old size.
   Result<void> restored;
   if (header_touched) restored = file.WriteAt(plan.header_offset, plan.old_header);
-  if (restored) restored = file.Truncate(plan.original_size);
+  if (restored) restored = file.Truncate(plan.tail_offset);
   if (restored) restored = file.Flush();
   if (!restored) return Fail(done.message() + "; restoring failed too: " + restored.message());
   return done;

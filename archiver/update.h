@@ -14,10 +14,9 @@
 namespace veltrane::mpq {
 
 // The bytes an update writes: the pieces of `tail` one after another from `tail_offset` (the
-// old end of the file), then `header` at `header_offset`. `old_header` restores the header
-// if its write fails.
+// old end of the file, and so the size it is cut back to on failure), then `header` at
+// `header_offset`. `old_header` restores the header if its write fails.
 struct UpdatePlan {
-  std::uint64_t original_size = 0;
   std::uint64_t tail_offset = 0;
   std::vector<std::vector<std::byte>> tail;
   std::uint64_t header_offset = 0;

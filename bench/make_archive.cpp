@@ -11,27 +11,20 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/storm_build.h"
+
 namespace {
 
-std::vector<char> Noise(std::size_t size, std::uint64_t seed) {
-  std::vector<char> out(size);
+using veltrane::test_support::StormMember;
+
+std::vector<std::byte> Noise(std::size_t size, std::uint64_t seed) {
+  std::vector<std::byte> out(size);
   std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
-  for (char& c : out) {
+  for (std::byte& c : out) {
     x ^= x << 13, x ^= x >> 7, x ^= x << 17;
-    c = static_cast<char>(x >> 24);
+    c = static_cast<std::byte>(x >> 24);
   }
   return out;
-}
-
-bool AddMember(HANDLE mpq, const std::string& name, const std::vector<char>& data, DWORD flags,
-               DWORD compression) {
-  HANDLE file = nullptr;
-  if (!SFileCreateFile(mpq, name.c_str(), 0, static_cast<DWORD>(data.size()), 0, flags, &file)) {
-    return false;
-  }
-  const bool written =
-      SFileWriteFile(file, data.data(), static_cast<DWORD>(data.size()), compression);
-  return SFileFinishFile(file) && written;
 }
 
 }  // namespace
@@ -43,25 +36,21 @@ int main(int argc, char** argv) {
   }
   const std::uint64_t total = std::strtoull(argv[2], nullptr, 10);
   const std::uint32_t members = static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10));
-  HANDLE mpq = nullptr;
-  std::remove(argv[1]);
-  // Room for the bookkeeping members beyond the requested count.
-  if (!SFileCreateArchive(argv[1], MPQ_CREATE_LISTFILE | MPQ_CREATE_ATTRIBUTES, members + 8,
-                          &mpq)) {
-    std::fprintf(stderr, "cannot create %s\n", argv[1]);
-    return 1;
-  }
+  veltrane::test_support::StormArchive layout;
+  layout.max_files = members + 8;  // room for the bookkeeping members beyond the count
+  veltrane::test_support::StormBuilder builder(argv[1], layout);
   std::string triggers;
   while (triggers.size() < 20000) triggers += "trigger event condition action ";
-  bool ok = AddMember(mpq, "war3map.wtg", {triggers.begin(), triggers.end()}, MPQ_FILE_COMPRESS,
-                      MPQ_COMPRESSION_ZLIB);
+  StormMember wtg{"war3map.wtg", {}, MPQ_FILE_COMPRESS, MPQ_COMPRESSION_ZLIB};
+  for (char c : triggers) wtg.content.push_back(static_cast<std::byte>(c));
+  bool ok = builder.Add(wtg);
   const std::size_t each = static_cast<std::size_t>(total / members);
   for (std::uint32_t i = 1; ok && i < members; ++i) {
     char name[64];
     std::snprintf(name, sizeof(name), "units\\data%05u.bin", i);
-    ok = AddMember(mpq, name, Noise(each, i), 0, 0);
+    ok = builder.Add({name, Noise(each, i), 0, 0});
   }
-  ok = SFileCloseArchive(mpq) && ok;
-  if (!ok) std::fprintf(stderr, "cannot fill %s\n", argv[1]);
-  return ok ? 0 : 1;
+  const std::string error = builder.Finish();
+  if (!error.empty()) std::fprintf(stderr, "cannot fill %s: %s\n", argv[1], error.c_str());
+  return error.empty() ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -15,6 +16,14 @@ struct Error {
 
 inline Error Fail(std::string message) {
   return Error{std::move(message)};
+}
+
+// The one form of a failed operation on a file or other named thing, in every program:
+// Cannot <operation> "<path>": <reason>
+inline Error CannotOn(std::string_view operation, std::string_view path, std::string_view reason) {
+  std::string text = "Cannot ";
+  text.append(operation).append(" \"").append(path).append("\": ").append(reason);
+  return Error{std::move(text)};
 }
 
 template <class T = void>

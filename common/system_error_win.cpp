@@ -19,8 +19,7 @@ std::string SystemMessage(DWORD code) {
 }
 
 Error SystemFailure(std::string_view operation, std::wstring_view path, DWORD code) {
-  return Fail("Cannot " + std::string(operation) + " \"" + ToUtf8(path) +
-              "\": " + SystemMessage(code));
+  return CannotOn(operation, ToUtf8(path), SystemMessage(code));
 }
 
 }  // namespace veltrane

@@ -24,12 +24,4 @@ std::uint32_t Crc32(std::span<const std::byte> data) {
   return static_cast<std::uint32_t>(crc);
 }
 
-std::uint32_t Adler32(std::span<const std::byte> data) {
-  uLong sum = adler32(0L, Z_NULL, 0);
-  for (std::size_t at = 0; at < data.size(); at += kPiece) {
-    sum = adler32(sum, Ptr(data, at), static_cast<uInt>(std::min(kPiece, data.size() - at)));
-  }
-  return static_cast<std::uint32_t>(sum);
-}
-
 }  // namespace veltrane::mpq

@@ -1,6 +1,5 @@
 #pragma once
-// Checksums of the MPQ format: CRC-32 (zlib's polynomial) in (attributes), and Adler-32
-// for the per-sector checksum table of members flagged with sector checksums.
+// The CRC-32 (zlib's polynomial) that (attributes) records of each member.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +8,5 @@
 namespace veltrane::mpq {
 
 std::uint32_t Crc32(std::span<const std::byte> data);
-std::uint32_t Adler32(std::span<const std::byte> data);
 
 }  // namespace veltrane::mpq

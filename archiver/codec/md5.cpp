@@ -3,6 +3,8 @@
 #include <bit>
 #include <cstdint>
 
+#include "archiver/byte_io.h"
+
 namespace veltrane::mpq {
 namespace {
 
@@ -23,12 +25,6 @@ constexpr int kShift[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, 
 struct State {
   std::uint32_t a = 0x67452301, b = 0xefcdab89, c = 0x98badcfe, d = 0x10325476;
 };
-
-std::uint32_t LoadLe32(const std::byte* p) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = (v << 8) | std::to_integer<std::uint32_t>(p[i]);
-  return v;
-}
 
 void Block(State& s, const std::byte* block) {
   std::uint32_t x[16];
@@ -67,12 +63,12 @@ std::array<std::byte, 16> Md5(std::span<const std::byte> data) {
   tail[rest] = std::byte{0x80};
   const std::size_t tail_size = rest < 56 ? 64 : 128;
   const std::uint64_t bits = static_cast<std::uint64_t>(data.size()) * 8;
-  for (int i = 0; i < 8; ++i) tail[tail_size - 8 + i] = std::byte(bits >> (8 * i));
+  StoreLe(tail + tail_size - 8, bits, 8);
   for (std::size_t at = 0; at < tail_size; at += 64) Block(state, tail + at);
 
   std::array<std::byte, 16> digest;
   const std::uint32_t words[4] = {state.a, state.b, state.c, state.d};
-  for (int i = 0; i < 16; ++i) digest[i] = std::byte(words[i / 4] >> (8 * (i % 4)));
+  for (int i = 0; i < 4; ++i) StoreLe(digest.data() + 4 * i, words[i], 4);
   return digest;
 }
 

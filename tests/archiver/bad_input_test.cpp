@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "common/unique_posix.h"
 #include "storm_fixture.h"
 #include "tables.h"
 
@@ -49,7 +50,7 @@ std::vector<BadCase> BadCases() {
       {"BlockCountHuge", [](Bytes& b) { SetHeader(b, kBlockCountField, 0xFFFFFFFF); },
        "block table"},
       {"SectorShiftHuge", [](Bytes& b) { b[14] = std::byte{40}; }, "sector size shift 40"},
-      {"InputMissing", nullptr, "cannot open file to add 'missing.bin': No such file",
+      {"InputMissing", nullptr, "mpqadd: Cannot open file to add \"missing.bin\": No such file",
        "missing.bin"},
       {"InputIsFolder", nullptr, "not a regular file", "."},
   };
@@ -95,17 +96,18 @@ TEST(BadArchivePath, MissingOrFolderOrLocked) {
   ArchiveRecipe recipe;
   CreateArchive(archive, recipe);
   const Bytes before = ReadBytes(archive);
-  const int holder = ::open(archive.c_str(), O_RDWR);
-  ASSERT_GE(holder, 0);
-  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  UniqueFd holder(::open(archive.c_str(), O_RDWR));
+  ASSERT_TRUE(holder.valid());
+  ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
   struct {
     std::string archive;
     std::string expected;
   } const cases[] = {
-      {(dir / "absent.w3m").string(),
-       "cannot open archive '" + (dir / "absent.w3m").string() + "': No such file or directory"},
-      {dir.path().string(), "cannot open archive"},
-      {archive.string(), "cannot lock archive '" + archive.string() + "'"},
+      {(dir / "absent.w3m").string(), "mpqadd: Cannot open archive \"" +
+                                          (dir / "absent.w3m").string() +
+                                          "\": No such file or directory\n"},
+      {dir.path().string(), "Cannot open archive"},
+      {archive.string(), "mpqadd: Cannot lock archive \"" + archive.string() + "\": "},
   };
   for (const auto& c : cases) {
     const RunResult run = RunTool({"a", c.archive, "input.bin", "x.txt"}, dir.path());
@@ -113,7 +115,7 @@ TEST(BadArchivePath, MissingOrFolderOrLocked) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_NE(run.err.find(c.expected), std::string::npos) << run.err;
   }
-  ::close(holder);
+  holder.reset();
   EXPECT_EQ(ReadBytes(archive), before);
 }
 
@@ -136,7 +138,7 @@ TEST(BadArchivePath, ReadOnlyArchive) {
   ::umount(disk.c_str());
   ASSERT_TRUE(read_only);
   EXPECT_NE(run.exit_code, 0);
-  EXPECT_NE(run.err.find("cannot open archive '" + archive.string() + "': Read-only file system"),
+  EXPECT_NE(run.err.find("Cannot open archive \"" + archive.string() + "\": Read-only file system"),
             std::string::npos)
       << run.err;
   EXPECT_EQ(after, before);

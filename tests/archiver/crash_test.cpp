@@ -45,6 +45,33 @@ class FailingFile final : public ArchiveFile {
   int flushes_ = 0;
 };
 
+// Passes calls through to the real file and records each write (offset and size) and flush.
+class RecordingFile final : public ArchiveFile {
+ public:
+  struct Event {
+    std::uint64_t offset = 0;
+    std::size_t size = 0;  // 0: a flush
+  };
+  explicit RecordingFile(ArchiveFile& real) : real_(real) {}
+  Result<std::uint64_t> Size() override { return real_.Size(); }
+  Result<void> ReadAt(std::uint64_t offset, std::span<std::byte> out) override {
+    return real_.ReadAt(offset, out);
+  }
+  Result<void> WriteAt(std::uint64_t offset, std::span<const std::byte> data) override {
+    events.push_back({offset, data.size()});
+    return real_.WriteAt(offset, data);
+  }
+  Result<void> Flush() override {
+    events.push_back({});
+    return real_.Flush();
+  }
+  Result<void> Truncate(std::uint64_t size) override { return real_.Truncate(size); }
+  std::vector<Event> events;
+
+ private:
+  ArchiveFile& real_;
+};
+
 ArchiveRecipe SmallMap() {
   ArchiveRecipe recipe;
   recipe.members = {{"war3map.j", MakeContent(30000, 1)},
@@ -61,7 +88,7 @@ TEST(Crash, FailingEachWriteAndFlushLeavesArchiveByteIdentical) {
   for (bool flushes : {false, true}) {
     int step = 1;
     for (;; ++step) {
-      auto real = OpenArchiveFile(archive);
+      auto real = OpenArchiveFile(archive.string());
       ASSERT_TRUE(real.ok()) << real.message();
       FailingFile failing(**real, flushes ? 0 : step, flushes ? step : 0);
       auto done = AddToArchive(failing, "war3map.j", input, archive.string());
@@ -74,6 +101,37 @@ TEST(Crash, FailingEachWriteAndFlushLeavesArchiveByteIdentical) {
     EXPECT_GE(step, 3);  // the tail and the header are separate writes, each flushed
     EXPECT_EQ(StormRead(archive, "war3map.j"), input.content);
     WriteBytes(archive, before);
+  }
+}
+
+// The crash-safety promise in the order of calls: everything new lands past the old end and is
+// flushed, then the header is written in one write and flushed, and nothing comes after.
+TEST(Crash, HeaderIsWrittenLastAfterTheFlushedTail) {
+  TempDir dir;
+  const auto archive = dir / "map.w3m";
+  ArchiveRecipe recipe = SmallMap();
+  CreateArchive(archive, recipe);
+  const Bytes preamble(1024, std::byte{0x48});
+  Bytes bytes = preamble;
+  const Bytes fresh = ReadBytes(archive);
+  bytes.insert(bytes.end(), fresh.begin(), fresh.end());
+  WriteBytes(archive, bytes);
+  auto real = OpenArchiveFile(archive.string());
+  ASSERT_TRUE(real.ok()) << real.message();
+  RecordingFile recording(**real);
+  const InputFile input{MakeContent(20000, 3), 1};
+  ASSERT_TRUE(AddToArchive(recording, "war3map.wtg", input, archive.string()).ok());
+
+  const auto& events = recording.events;
+  ASSERT_GE(events.size(), 4u);
+  const auto& header = events[events.size() - 2];
+  EXPECT_EQ(header.offset, preamble.size());
+  EXPECT_EQ(header.size, 32u);
+  EXPECT_EQ(events.back().size, 0u) << "the header write is flushed";
+  EXPECT_EQ(events[events.size() - 3].size, 0u) << "the tail is flushed before the header";
+  for (std::size_t i = 0; i + 3 < events.size(); ++i) {
+    EXPECT_TRUE(events[i].size == 0 || events[i].offset >= bytes.size())
+        << "write " << i << " at " << events[i].offset << " lands inside the old archive";
   }
 }
 

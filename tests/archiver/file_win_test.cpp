@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "archiver/file.h"
+#include "common/text.h"
 
 namespace veltrane::mpq {
 namespace {
@@ -46,7 +47,7 @@ std::vector<std::byte> ReadWhole(ArchiveFile& file) {
 }
 
 TEST_F(FileWin, WritesPastTheEndThenTruncatesBack) {
-  auto file = OpenArchiveFile(path_);
+  auto file = OpenArchiveFile(path_.wstring());
   ASSERT_TRUE(file.ok()) << file.message();
   ASSERT_TRUE((*file)->WriteAt(12, Bytes("tail")).ok());
   ASSERT_TRUE((*file)->WriteAt(0, Bytes("AB")).ok());
@@ -60,7 +61,7 @@ TEST_F(FileWin, WritesPastTheEndThenTruncatesBack) {
 }
 
 TEST_F(FileWin, ReadsAtAnOffsetAndFailsPastTheEnd) {
-  auto file = OpenArchiveFile(path_);
+  auto file = OpenArchiveFile(path_.wstring());
   ASSERT_TRUE(file.ok()) << file.message();
   std::vector<std::byte> middle(4);
   ASSERT_TRUE((*file)->ReadAt(3, middle).ok());
@@ -68,7 +69,7 @@ TEST_F(FileWin, ReadsAtAnOffsetAndFailsPastTheEnd) {
   std::vector<std::byte> past(4);
   auto read = (*file)->ReadAt(8, past);
   ASSERT_FALSE(read.ok());
-  EXPECT_NE(read.message().find("cannot read archive '" + PathToUtf8(path_) + "': "),
+  EXPECT_NE(read.message().find("Cannot read archive \"" + ToUtf8(path_.wstring()) + "\": "),
             std::string::npos)
       << read.message();
 }
@@ -77,10 +78,10 @@ TEST_F(FileWin, RefusesArchiveOpenForWritingElsewhere) {
   HANDLE holder = CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-  auto file = OpenArchiveFile(path_);
+  auto file = OpenArchiveFile(path_.wstring());
   CloseHandle(holder);
   ASSERT_FALSE(file.ok());
-  EXPECT_NE(file.message().find("cannot open archive '" + PathToUtf8(path_) + "': "),
+  EXPECT_NE(file.message().find("Cannot open archive \"" + ToUtf8(path_.wstring()) + "\": "),
             std::string::npos)
       << file.message();
 }
@@ -92,13 +93,14 @@ TEST_F(FileWin, ReadsFileToAddWithItsModificationTime) {
   FILETIME time{0x12345600, 0x01D00000};
   ASSERT_TRUE(SetFileTime(handle, nullptr, nullptr, &time));
   CloseHandle(handle);
-  auto input = ReadInputFile(path_);
+  auto input = ReadInputFile(path_.wstring());
   ASSERT_TRUE(input.ok()) << input.message();
   EXPECT_EQ(input->content, Bytes("0123456789"));
   EXPECT_EQ(input->file_time, 0x01D0000012345600ull);
-  auto missing = ReadInputFile(dir_ / L"absent.txt");
+  auto missing = ReadInputFile((dir_ / L"absent.txt").wstring());
   ASSERT_FALSE(missing.ok());
-  EXPECT_NE(missing.message().find("cannot open file to add"), std::string::npos);
+  EXPECT_NE(missing.message().find("Cannot open file to add \"" + ToUtf8(dir_.wstring())),
+            std::string::npos);
 }
 
 }  // namespace

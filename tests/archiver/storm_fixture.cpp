@@ -7,9 +7,9 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <random>
+
+#include "common/unique_posix.h"
 
 namespace veltrane::mpq::test {
 
@@ -29,21 +29,6 @@ Bytes ToBytes(const std::string& text) {
   return out;
 }
 
-Bytes ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> chars((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  Bytes out(chars.size());
-  std::memcpy(out.data(), chars.data(), chars.size());
-  return out;
-}
-
-void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  ASSERT_TRUE(out.good()) << "cannot write " << path;
-}
-
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "mpqadd-test-XXXXXX").string();
   EXPECT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -55,37 +40,8 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-namespace {
-
-void AddMember(HANDLE mpq, const MemberRecipe& member) {
-  HANDLE file = nullptr;
-  ASSERT_TRUE(SFileCreateFile(mpq, member.name.c_str(), 0x01D0000000000000ull,
-                              static_cast<DWORD>(member.content.size()), 0, member.flags, &file))
-      << member.name << ": " << GetLastError();
-  if (!member.content.empty()) {
-    ASSERT_TRUE(SFileWriteFile(file, member.content.data(),
-                               static_cast<DWORD>(member.content.size()), member.compression))
-        << member.name << ": " << GetLastError();
-  }
-  ASSERT_TRUE(SFileFinishFile(file)) << member.name << ": " << GetLastError();
-}
-
-}  // namespace
-
 void CreateArchive(const std::filesystem::path& path, const ArchiveRecipe& recipe) {
-  SFILE_CREATE_MPQ create{};
-  create.cbSize = sizeof(create);
-  create.dwMpqVersion = 0;
-  create.dwFileFlags1 = recipe.listfile ? recipe.internal_flags : 0;
-  create.dwFileFlags2 = recipe.attributes ? recipe.internal_flags : 0;
-  create.dwAttrFlags = recipe.attributes ? recipe.attribute_flags : 0;
-  create.dwSectorSize = recipe.sector_size;
-  create.dwMaxFileCount = recipe.max_files;
-  std::filesystem::remove(path);
-  HANDLE mpq = nullptr;
-  ASSERT_TRUE(SFileCreateArchive2(path.c_str(), &create, &mpq)) << path << ": " << GetLastError();
-  for (const auto& member : recipe.members) AddMember(mpq, member);
-  ASSERT_TRUE(SFileCloseArchive(mpq)) << GetLastError();
+  ASSERT_EQ(test_support::BuildStormArchive(path, recipe), "");
 }
 
 namespace {
@@ -98,12 +54,16 @@ HANDLE OpenForRead(const std::filesystem::path& archive) {
 
 }  // namespace
 
-std::optional<Bytes> StormRead(const std::filesystem::path& archive, const std::string& name) {
+std::optional<Bytes> StormRead(const std::filesystem::path& archive, const std::string& name,
+                               std::uint16_t locale) {
   HANDLE mpq = OpenForRead(archive);
   if (mpq == nullptr) return std::nullopt;
   std::optional<Bytes> out;
   HANDLE file = nullptr;
-  if (SFileOpenFileEx(mpq, name.c_str(), SFILE_OPEN_FROM_MPQ, &file)) {
+  SFileSetLocale(locale);
+  const bool opened = SFileOpenFileEx(mpq, name.c_str(), SFILE_OPEN_FROM_MPQ, &file);
+  SFileSetLocale(0);
+  if (opened) {
     const DWORD size = SFileGetFileSize(file, nullptr);
     Bytes data(size);
     DWORD got = 0;
@@ -159,10 +119,12 @@ std::filesystem::path ToolPath() {
 RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& cwd) {
   int pipe_fds[2];
   if (::pipe(pipe_fds) != 0) return {};
+  UniqueFd read_end(pipe_fds[0]);
+  UniqueFd write_end(pipe_fds[1]);
   const pid_t child = ::fork();
   if (child == 0) {
-    ::dup2(pipe_fds[1], 2);
-    ::close(pipe_fds[0]);
+    ::dup2(write_end.get(), 2);
+    read_end.reset();
     if (!cwd.empty() && ::chdir(cwd.c_str()) != 0) ::_exit(126);
     std::vector<char*> argv{const_cast<char*>(MPQADD_PATH)};
     for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -170,13 +132,12 @@ RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::p
     ::execv(MPQADD_PATH, argv.data());
     ::_exit(127);
   }
-  ::close(pipe_fds[1]);
+  write_end.reset();
   RunResult result;
   char buffer[4096];
-  for (ssize_t got; (got = ::read(pipe_fds[0], buffer, sizeof(buffer))) > 0;) {
+  for (ssize_t got; (got = ::read(read_end.get(), buffer, sizeof(buffer))) > 0;) {
     result.err.append(buffer, static_cast<std::size_t>(got));
   }
-  ::close(pipe_fds[0]);
   int status = 0;
   ::waitpid(child, &status, 0);
   result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

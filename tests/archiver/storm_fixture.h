@@ -9,14 +9,19 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/storm_build.h"
+#include "tests/support/whole_file.h"
+
 namespace veltrane::mpq::test {
 
 using Bytes = std::vector<std::byte>;
 
 Bytes MakeContent(std::size_t size, std::uint32_t seed, bool compressible = true);
 Bytes ToBytes(const std::string& text);
-Bytes ReadBytes(const std::filesystem::path& path);
-void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
+using test_support::WriteBytes;
+inline Bytes ReadBytes(const std::filesystem::path& path) {
+  return test_support::ReadBytes<Bytes>(path);
+}
 
 class TempDir {
  public:
@@ -29,28 +34,15 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-struct MemberRecipe {
-  std::string name;
-  Bytes content;
-  std::uint32_t flags = 0x00000200;  // MPQ_FILE_COMPRESS
-  std::uint32_t compression = 0x02;  // MPQ_COMPRESSION_ZLIB
-};
-
-struct ArchiveRecipe {
-  std::vector<MemberRecipe> members;
-  bool listfile = true;
-  bool attributes = true;
-  std::uint32_t max_files = 16;  // hash table size is the next power of two
-  std::uint32_t sector_size = 4096;
-  std::uint32_t internal_flags = 0xFFFFFFFF;  // flags of (listfile)/(attributes); default
-  std::uint32_t attribute_flags = 0x7;        // CRC32, file time and MD5
-};
+using MemberRecipe = test_support::StormMember;
+using ArchiveRecipe = test_support::StormArchive;
 
 // Creates the archive with StormLib; fails the current test on any error.
 void CreateArchive(const std::filesystem::path& path, const ArchiveRecipe& recipe);
 
-// What StormLib reads for `name`, or nothing when it can't open or read it.
-std::optional<Bytes> StormRead(const std::filesystem::path& archive, const std::string& name);
+// What StormLib reads for `name` in `locale`, or nothing when it can't open or read it.
+std::optional<Bytes> StormRead(const std::filesystem::path& archive, const std::string& name,
+                               std::uint16_t locale = 0);
 
 // SFileVerifyFile's error bits for `name` (CRC32 and MD5 from (attributes)); 0 is clean.
 std::uint32_t StormVerify(const std::filesystem::path& archive, const std::string& name);

@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <tuple>
 
 #include "archiver/archive.h"
 #include "archiver/crypt.h"
-#include "archiver/side_files.h"
 #include "storm_fixture.h"
 #include "tables.h"
 
@@ -46,6 +46,34 @@ struct Case {
   std::string error;               // when set: the run must fail with this in its message
   bool made_listfile = false;      // a (listfile) made by renaming a member
 };
+
+// A member name as the format compares names: ASCII upper case, '/' taken as '\\'.
+std::string Folded(std::string name) {
+  for (char& c : name) {
+    if (c == '/') c = '\\';
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return name;
+}
+
+// How many lines of (listfile) name each member, by folded name.
+std::map<std::string, int> ListfileCounts(const std::filesystem::path& archive) {
+  std::map<std::string, int> counts;
+  const auto listfile = StormRead(archive, "(listfile)");
+  if (!listfile) return counts;
+  std::string line;
+  for (std::byte b : *listfile) {
+    const char c = static_cast<char>(b);
+    if (c != '\r' && c != '\n' && c != ';') {
+      line += c;
+    } else if (!line.empty()) {
+      ++counts[Folded(line)];
+      line.clear();
+    }
+  }
+  if (!line.empty()) ++counts[Folded(line)];
+  return counts;
+}
 
 // Members named *.tmp stand in for bookkeeping members StormLib won't let us write.
 bool IsStandIn(const std::string& name) {
@@ -183,6 +211,7 @@ std::vector<Case> Cases() {
     cases.push_back(base(label, member.name, MakeContent(15000, 23)));
   }
   cases.push_back(base("ReplaceFoldsCaseAndSlash", "UNITS/WAR3MAP.W3U", MakeContent(800, 24)));
+  cases.push_back(base("ReplaceFoldsCase", "WAR3MAP.J", MakeContent(800, 24)));
   cases.push_back(base("ReplaceWithEmpty", "war3map.j", {}));
   struct Internal {
     const char* label;
@@ -255,7 +284,7 @@ class Update : public testing::TestWithParam<Case> {};
 // Other members read back unchanged and verify clean; the stored member reads as the input.
 void ExpectMembers(const std::filesystem::path& archive, const Case& c) {
   for (const auto& member : c.recipe.members) {
-    if (SameMemberName(member.name, c.name) || IsStandIn(member.name)) continue;
+    if (Folded(member.name) == Folded(c.name) || IsStandIn(member.name)) continue;
     EXPECT_EQ(StormRead(archive, member.name), member.content) << member.name;
     EXPECT_EQ(StormVerify(archive, member.name), 0u) << member.name;
   }
@@ -266,6 +295,7 @@ void ExpectMembers(const std::filesystem::path& archive, const Case& c) {
   if (c.recipe.listfile || c.made_listfile) {
     EXPECT_TRUE(StormListed(archive, stored));
     EXPECT_EQ(StormVerify(archive, "(listfile)"), 0u);
+    for (const auto& [name, count] : ListfileCounts(archive)) EXPECT_EQ(count, 1) << name;
   }
   if (c.recipe.attributes) {
     EXPECT_EQ(StormVerify(archive, "(attributes)"), 0u);
@@ -325,6 +355,33 @@ TEST_P(Update, StoresMemberAndKeepsEverythingElse) {
 
 INSTANTIATE_TEST_SUITE_P(Archives, Update, testing::ValuesIn(Cases()),
                          [](const testing::TestParamInfo<Case>& info) { return info.param.label; });
+
+// One name under two locales, the localised entry first on the search path: a replace takes
+// the neutral entry, the one the game reads, and leaves the localised one as it was.
+TEST(UpdateLocales, ReplacesTheNeutralEntry) {
+  constexpr std::uint16_t kGerman = 0x407;
+  TempDir dir;
+  const auto archive = dir / "map.w3m";
+  ArchiveRecipe recipe;
+  const Bytes german = MakeContent(3000, 50), neutral = MakeContent(3000, 51);
+  recipe.members = {{"war3map.j", german, MPQ_FILE_COMPRESS, kZlib, kGerman},
+                    {"war3map.j", neutral, MPQ_FILE_COMPRESS, kZlib, 0}};
+  CreateArchive(archive, recipe);
+  const Archive tables = LoadTables(archive);
+  const std::uint32_t mask = static_cast<std::uint32_t>(tables.hashes.size()) - 1;
+  std::uint32_t slot = HashName("war3map.j", HashKind::kTableIndex) & mask;
+  while (tables.hashes[slot].name_a != HashName("war3map.j", HashKind::kNameA)) {
+    slot = (slot + 1) & mask;
+  }
+  ASSERT_EQ(tables.hashes[slot].locale, kGerman) << "the localised entry must come first";
+  const Bytes input = MakeContent(2000, 52);
+  WriteBytes(dir / "input.bin", input);
+
+  const RunResult run = RunTool({"a", archive.string(), "input.bin", "war3map.j"}, dir.path());
+  ASSERT_EQ(run.exit_code, 0) << run.err;
+  EXPECT_EQ(StormRead(archive, "war3map.j"), input);
+  EXPECT_EQ(StormRead(archive, "war3map.j", kGerman), german);
+}
 
 }  // namespace
 }  // namespace veltrane::mpq::test

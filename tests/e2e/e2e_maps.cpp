@@ -13,85 +13,62 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/storm_build.h"
+
 namespace {
 
+using veltrane::test_support::StormArchive;
+using veltrane::test_support::StormMember;
 using Bytes = std::vector<char>;
 
-struct Member {
-  const char* name;
-  DWORD flags;
-  DWORD compression;
-  Bytes content;
-};
-
-Bytes Text(const std::string& text, int repeat) {
-  std::string out;
-  for (int i = 0; i < repeat; ++i) out += text;
-  return Bytes(out.begin(), out.end());
-}
-
-Bytes Noise(size_t size, unsigned seed) {
-  Bytes out(size);
-  for (auto& c : out) {
-    seed = seed * 1103515245u + 12345u;
-    c = static_cast<char>(seed >> 16);
+std::vector<std::byte> Text(const std::string& text, int repeat) {
+  std::vector<std::byte> out;
+  for (int i = 0; i < repeat; ++i) {
+    for (char c : text) out.push_back(static_cast<std::byte>(c));
   }
   return out;
 }
 
-std::vector<Member> MapMembers(bool with_wtg) {
-  std::vector<Member> members = {
-      {"war3map.w3i", MPQ_FILE_COMPRESS, MPQ_COMPRESSION_ZLIB, Text("map info ", 300)},
-      {"war3map.j", MPQ_FILE_COMPRESS, MPQ_COMPRESSION_PKWARE,
-       Text("function main takes nothing returns nothing\r\n", 400)},
-      {"war3map.w3e", MPQ_FILE_COMPRESS, MPQ_COMPRESSION_ZLIB, Noise(20000, 7)},
-      {"war3mapMap.blp", MPQ_FILE_IMPLODE, 0, Text("minimap ", 900)},
-      {"war3map.wts", MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED | MPQ_FILE_FIX_KEY,
-       MPQ_COMPRESSION_ZLIB, Text("STRING 1\r\n{\r\nName\r\n}\r\n", 200)},
-      {"Units\\war3mapUnits.doo", MPQ_FILE_COMPRESS, MPQ_COMPRESSION_PKWARE, Noise(3000, 11)},
+std::vector<std::byte> Noise(size_t size, unsigned seed) {
+  std::vector<std::byte> out(size);
+  for (auto& c : out) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<std::byte>(seed >> 16);
+  }
+  return out;
+}
+
+std::vector<StormMember> MapMembers(bool with_wtg) {
+  std::vector<StormMember> members = {
+      {"war3map.w3i", Text("map info ", 300), MPQ_FILE_COMPRESS, MPQ_COMPRESSION_ZLIB},
+      {"war3map.j", Text("function main takes nothing returns nothing\r\n", 400), MPQ_FILE_COMPRESS,
+       MPQ_COMPRESSION_PKWARE},
+      {"war3map.w3e", Noise(20000, 7), MPQ_FILE_COMPRESS, MPQ_COMPRESSION_ZLIB},
+      {"war3mapMap.blp", Text("minimap ", 900), MPQ_FILE_IMPLODE, 0},
+      {"war3map.wts", Text("STRING 1\r\n{\r\nName\r\n}\r\n", 200),
+       MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED | MPQ_FILE_FIX_KEY, MPQ_COMPRESSION_ZLIB},
+      {"Units\\war3mapUnits.doo", Noise(3000, 11), MPQ_FILE_COMPRESS, MPQ_COMPRESSION_PKWARE},
   };
   if (with_wtg) {
     members.push_back(
-        {"war3map.wtg", MPQ_FILE_COMPRESS, MPQ_COMPRESSION_ZLIB, Text("WTG!trigger data ", 500)});
+        {"war3map.wtg", Text("WTG!trigger data ", 500), MPQ_FILE_COMPRESS, MPQ_COMPRESSION_ZLIB});
   }
   return members;
 }
 
-bool AddMember(HANDLE archive, const Member& member) {
-  HANDLE file = nullptr;
-  if (!SFileCreateFile(archive, member.name, 0, static_cast<DWORD>(member.content.size()), 0,
-                       member.flags | MPQ_FILE_REPLACEEXISTING, &file)) {
-    return false;
-  }
-  const bool written = SFileWriteFile(
-      file, member.content.data(), static_cast<DWORD>(member.content.size()), member.compression);
-  return SFileFinishFile(file) && written;
-}
-
 int Make(const std::string& path, bool with_wtg) {
   const std::string plain = path + ".plain";
-  SFILE_CREATE_MPQ create{};
-  create.cbSize = sizeof create;
-  create.dwMpqVersion = MPQ_FORMAT_VERSION_1;
+  StormArchive recipe;
+  recipe.members = MapMembers(with_wtg);
   // (listfile) and (attributes) compressed and encrypted with the position-adjusted key.
-  create.dwFileFlags1 = MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED | MPQ_FILE_FIX_KEY;
-  create.dwFileFlags2 = MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED | MPQ_FILE_FIX_KEY;
-  create.dwAttrFlags = MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME | MPQ_ATTRIBUTE_MD5;
-  create.dwSectorSize = 4096;
-  create.dwMaxFileCount = 32;
-  std::filesystem::remove(plain);
-  HANDLE archive = nullptr;
-  if (!SFileCreateArchive2(plain.c_str(), &create, &archive)) {
-    std::fprintf(stderr, "cannot create %s: %u\n", plain.c_str(), GetLastError());
+  recipe.internal_flags = MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED | MPQ_FILE_FIX_KEY;
+  recipe.attribute_flags = MPQ_ATTRIBUTE_CRC32 | MPQ_ATTRIBUTE_FILETIME | MPQ_ATTRIBUTE_MD5;
+  recipe.max_files = 32;
+  const std::string error = veltrane::test_support::BuildStormArchive(plain, recipe);
+  if (!error.empty()) {
+    std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  for (const Member& member : MapMembers(with_wtg)) {
-    if (!AddMember(archive, member)) {
-      std::fprintf(stderr, "cannot add %s: %u\n", member.name, GetLastError());
-      return 1;
-    }
-  }
-  if (!SFileCloseArchive(archive)) return 1;
 
   // A map starts with a 512-byte header of its own; the archive follows it.
   std::ifstream in(plain, std::ios::binary);

@@ -12,15 +12,9 @@
 #include <string>
 
 #include "common/text.h"
+#include "tests/job/win_files.h"
 
 namespace {
-
-std::wstring OwnFolder() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  return folder.substr(0, folder.find_last_of(L'\\'));
-}
 
 std::wstring CurrentFolder() {
   wchar_t path[MAX_PATH];
@@ -34,8 +28,9 @@ int wmain() {
   int count = 0;
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
   if (args == nullptr) return 3;
-  std::ofstream record(std::filesystem::path(OwnFolder() + L"\\archiver-call.txt"),
-                       std::ios::binary);
+  std::ofstream record(
+      std::filesystem::path(veltrane::testing::OwnFolder() + L"\\archiver-call.txt"),
+      std::ios::binary);
   for (int i = 1; i < count; ++i) record << veltrane::ToUtf8(args[i]) << "\n";
   record << "cwd=" << veltrane::ToUtf8(CurrentFolder()) << "\n";
   if (count != 5) return 2;

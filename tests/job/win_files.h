@@ -4,21 +4,14 @@
 
 #include <windows.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "tests/support/whole_file.h"
 
 namespace veltrane::testing {
 
-inline std::string ReadBytes(const std::wstring& path) {
-  std::ifstream in(std::filesystem::path(path), std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-inline void WriteBytes(const std::wstring& path, const std::string& bytes) {
-  std::ofstream(std::filesystem::path(path), std::ios::binary) << bytes;
-}
+using test_support::ReadBytes;
+using test_support::WriteBytes;
 
 inline bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;

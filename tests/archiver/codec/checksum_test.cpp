@@ -46,8 +46,6 @@ TEST(Md5, MatchesReferenceDigests) {
 TEST(Checksums, MatchZlibCheckValues) {
   EXPECT_EQ(Crc32(Bytes("123456789")), 0xcbf43926u);
   EXPECT_EQ(Crc32({}), 0u);
-  EXPECT_EQ(Adler32(Bytes("Wikipedia")), 0x11e60398u);
-  EXPECT_EQ(Adler32({}), 1u);
 }
 
 }  // namespace
