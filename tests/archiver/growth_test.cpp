@@ -36,7 +36,7 @@ TEST_P(Growth, StaysWithinNewBytesAndReadsBack) {
   const Archive fresh = LoadTables(archive);
   ASSERT_EQ(fresh.hashes.size(), c.hash_entries);
   const bool adds = !FindMember(fresh, c.name);
-  WriteBytes(dir / "empty", {});
+  WriteBytes(dir / "empty", Bytes{});
   std::uint64_t previous_growth = 0;
   for (int round = 0; round < 2; ++round) {
     const Bytes before = ReadBytes(archive);
