@@ -1,6 +1,7 @@
 # Builds the release ZIP with CPack and checks its contents: the two programs, the guide
 # and the licence, nothing else; both programs built for the package's architecture
 # (PE machine MACHINE, as hex bytes), and the program's manifest naming it (ARCH).
+cmake_policy(VERSION 3.25)
 execute_process(COMMAND ${CMAKE_CPACK_COMMAND} -G ZIP WORKING_DIRECTORY ${BINARY_DIR}
                 RESULT_VARIABLE built OUTPUT_QUIET)
 if(NOT built EQUAL 0)
