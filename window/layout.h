@@ -1,56 +1,78 @@
 #pragma once
-// The main window's layout as data: every control's kind, id, text, rectangle in twips and
-// place in the focus order. Creating the window and checking it both read this table.
+// The main window's layout as data: three path rows (label, box, "Browse..." button and the
+// picker behind it) and the two buttons below them, with rectangles in twips. Creating the
+// window and checking it both read these tables.
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
-namespace veltrane {
+#include "window/pickers.h"
 
-enum class ControlKind { kLabel, kTextBox, kButton };
+namespace veltrane {
 
 // Control ids. None is 1 or 2: the dialog manager sends IDOK for Enter and IDCANCEL for
 // Escape, and neither may press a button.
 enum ControlId : int {
-  kText1 = 101,  // the archiver executable
-  kText2 = 102,  // the source map
-  kText3 = 103,  // the destination map
-  kCommand1 = 201,
-  kCommand2 = 202,
-  kCommand3 = 203,
-  kCommand4 = 204,  // "Start!"
-  kCommand5 = 205,  // "Quit"
-  kLabel1 = 301,
-  kLabel2 = 302,
-  kLabel3 = 303,
+  kArchiverBox = 101,
+  kMapBox = 102,
+  kDestinationBox = 103,
+  kArchiverBrowse = 201,
+  kMapBrowse = 202,
+  kDestinationBrowse = 203,
+  kStart = 204,
+  kQuit = 205,
+  kArchiverLabel = 301,
+  kMapLabel = 302,
+  kDestinationLabel = 303,
 };
 
-struct ControlSpec {
-  ControlKind kind;
+struct TwipsRect {
+  int left, top, width, height;
+};
+
+struct Control {
   ControlId id;
   std::wstring_view text;
-  int left, top, width, height;  // twips
-  int tab_index;
+  TwipsRect rect;
+};
+
+// One path: its label, its box (with the text the box starts with), and its "Browse..."
+// button with the picker that fills the box.
+struct PathRow {
+  Control label;
+  Control box;
+  Control browse;
+  const PickerSpec* picker;
 };
 
 inline constexpr std::wstring_view kWindowCaption = L"Veltrane";
 inline constexpr int kClientWidthTwips = 8055;
 inline constexpr int kClientHeightTwips = 1935;
 inline constexpr int kTwipsPerInch = 1440;
+inline constexpr int kDesignDpi = 96;
 
-// In tab order, which is also the creation order and so the order Tab follows.
-inline constexpr std::array<ControlSpec, 11> kControls{{
-    {ControlKind::kLabel, kLabel1, L"Location of MPQ2K", 120, 150, 1590, 195, 0},
-    {ControlKind::kTextBox, kText1, L"c:\\MPQ2K\\mpq2k.exe", 1920, 120, 4815, 285, 1},
-    {ControlKind::kButton, kCommand1, L"Browse...", 6840, 60, 1095, 375, 2},
-    {ControlKind::kLabel, kLabel2, L"Location of Map", 120, 570, 1335, 195, 3},
-    {ControlKind::kTextBox, kText2, L"c:\\MyMap.w3m", 1920, 540, 4815, 285, 4},
-    {ControlKind::kButton, kCommand2, L"Browse...", 6840, 480, 1095, 375, 5},
-    {ControlKind::kLabel, kLabel3, L"Destination Location", 120, 1050, 1725, 195, 6},
-    {ControlKind::kTextBox, kText3, L"c:\\MyMapProtected.w3m", 1920, 1020, 4815, 285, 7},
-    {ControlKind::kButton, kCommand3, L"Browse...", 6840, 960, 1095, 375, 8},
-    {ControlKind::kButton, kCommand4, L"Start!", 120, 1440, 6615, 375, 9},
-    {ControlKind::kButton, kCommand5, L"Quit", 6840, 1440, 1095, 375, 10},
+// Rows from top to bottom; their controls are created label, box, button, row by row, then
+// the two buttons, and that creation order is the order Tab follows. The archiver box
+// starts empty: the remembered setting fills it before the window shows.
+inline constexpr std::array<PathRow, 3> kPathRows{{
+    {{kArchiverLabel, L"Location of MPQ2K", {120, 150, 1590, 195}},
+     {kArchiverBox, L"", {1920, 120, 4815, 285}},
+     {kArchiverBrowse, L"Browse...", {6840, 60, 1095, 375}},
+     &kArchiverPicker},
+    {{kMapLabel, L"Location of Map", {120, 570, 1335, 195}},
+     {kMapBox, L"c:\\MyMap.w3m", {1920, 540, 4815, 285}},
+     {kMapBrowse, L"Browse...", {6840, 480, 1095, 375}},
+     &kSourceMapPicker},
+    {{kDestinationLabel, L"Destination Location", {120, 1050, 1725, 195}},
+     {kDestinationBox, L"c:\\MyMapProtected.w3m", {1920, 1020, 4815, 285}},
+     {kDestinationBrowse, L"Browse...", {6840, 960, 1095, 375}},
+     &kDestinationPicker},
+}};
+
+inline constexpr std::array<Control, 2> kButtons{{
+    {kStart, L"Start!", {120, 1440, 6615, 375}},
+    {kQuit, L"Quit", {6840, 1440, 1095, 375}},
 }};
 
 // The window's font: Verdana 8.25 point, regular weight, character set 0.
@@ -66,6 +88,17 @@ constexpr int TwipsToPixels(int twips, int dpi) {
 // The font height in pixels for a LOGFONT (negative: a character height).
 constexpr int FontHeightPixels(int dpi) {
   return -((kFontHundredthsOfPoint * dpi + 3600) / 7200);
+}
+
+// A label's width in pixels. The font height is rounded up more often than the layout, so
+// above the design size a text can outgrow its scaled label; the label then grows to the
+// right, into the gap before its box but never over it. At the design size it keeps the
+// designed width exactly.
+constexpr int LabelWidthPixels(const PathRow& row, int dpi, int text_width) {
+  const int scaled = TwipsToPixels(row.label.rect.width, dpi);
+  if (dpi == kDesignDpi) return scaled;
+  const int room = TwipsToPixels(row.box.rect.left, dpi) - TwipsToPixels(row.label.rect.left, dpi);
+  return std::clamp(text_width, scaled, std::max(scaled, room));
 }
 
 }  // namespace veltrane

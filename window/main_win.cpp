@@ -3,7 +3,6 @@
 
 #include <commctrl.h>
 
-#include "common/text.h"
 #include "job/job_host_win.h"
 #include "job/run_job.h"
 #include "window/main_window_win.h"
@@ -12,7 +11,7 @@
 namespace {
 
 int Refuse(const std::string& message) {
-  MessageBoxW(nullptr, veltrane::FromUtf8(message).c_str(), L"Veltrane", MB_OK | MB_ICONERROR);
+  veltrane::ShowError(nullptr, message);
   return 1;
 }
 

@@ -21,29 +21,12 @@ int WindowDpi(HWND hwnd) {
   return dpi > 0 ? dpi : 96;
 }
 
-const wchar_t* ClassOf(ControlKind kind) {
-  switch (kind) {
-    case ControlKind::kLabel:
-      return L"STATIC";
-    case ControlKind::kTextBox:
-      return L"EDIT";
-    case ControlKind::kButton:
-      return L"BUTTON";
-  }
-  return L"STATIC";
-}
-
-DWORD StyleOf(ControlKind kind) {
-  switch (kind) {
-    case ControlKind::kLabel:
-      return WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX;
-    case ControlKind::kTextBox:
-      return WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
-    case ControlKind::kButton:
-      return WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
-  }
-  return WS_CHILD;
-}
+// Labels never wrap: a text too long even for the grown label ends in an ellipsis rather
+// than losing its last words to a line the label has no room to show.
+constexpr DWORD kLabelStyle =
+    WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_ENDELLIPSIS | SS_NOPREFIX;
+constexpr DWORD kBoxStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 
 // A fixed frame: title bar, system menu, minimize and close; no maximize, no resizing.
 constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -58,10 +41,11 @@ MainWindow::~MainWindow() {
   if (font_ != nullptr) DeleteObject(font_);
 }
 
-const FilePicker& MainWindow::picker(ControlId button) const {
-  if (button == kCommand1) return archiver_picker_;
-  if (button == kCommand2) return source_picker_;
-  return destination_picker_;
+const FilePicker& MainWindow::picker(ControlId browse_button) const {
+  for (size_t row = 0; row < kPathRows.size(); ++row) {
+    if (kPathRows[row].browse.id == browse_button) return pickers_[row];
+  }
+  return pickers_.back();
 }
 
 Result<> MainWindow::Create(int show_command) {
@@ -88,25 +72,35 @@ Result<> MainWindow::Create(int show_command) {
     return SystemFailure("create the window's controls", caption, GetLastError());
   SizeClientArea();
   ApplyLayout();
-  SetWindowTextW(GetDlgItem(hwnd_, kText1), LoadArchiverPath(deps_.application_name).c_str());
+  const std::wstring archiver = InitialArchiverPath(deps_.application_name, deps_.program_folder);
+  SetWindowTextW(GetDlgItem(hwnd_, kArchiverBox), archiver.c_str());
   ShowWindow(hwnd_, show_command);
-  SetFocus(GetDlgItem(hwnd_, kText1));
+  SetFocus(GetDlgItem(hwnd_, kArchiverBox));
   return {};
 }
 
 bool MainWindow::CreateControls() {
-  const HINSTANCE instance = GetModuleHandleW(nullptr);
-  for (const ControlSpec& design : kControls) {
-    const std::wstring text(design.text);
-    const DWORD ex_style = design.kind == ControlKind::kTextBox ? WS_EX_CLIENTEDGE : 0;
-    HWND control =
-        CreateWindowExW(ex_style, ClassOf(design.kind), text.c_str(), StyleOf(design.kind), 0, 0, 0,
-                        0, hwnd_, reinterpret_cast<HMENU>(INT_PTR{design.id}), instance, nullptr);
-    if (control == nullptr) return false;
+  for (const PathRow& row : kPathRows) {
+    if (!CreateControl(L"STATIC", kLabelStyle, row.label) ||
+        !CreateControl(L"EDIT", kBoxStyle, row.box) ||
+        !CreateControl(L"BUTTON", kButtonStyle, row.browse)) {
+      return false;
+    }
     // No length limit: the boxes take any text the user types.
-    if (design.kind == ControlKind::kTextBox) SendMessageW(control, EM_SETLIMITTEXT, 0, 0);
+    SendDlgItemMessageW(hwnd_, row.box.id, EM_SETLIMITTEXT, 0, 0);
+  }
+  for (const Control& button : kButtons) {
+    if (!CreateControl(L"BUTTON", kButtonStyle, button)) return false;
   }
   return true;
+}
+
+bool MainWindow::CreateControl(const wchar_t* window_class, DWORD style, const Control& design) {
+  const std::wstring text(design.text);
+  const DWORD ex_style = style == kBoxStyle ? WS_EX_CLIENTEDGE : 0;
+  return CreateWindowExW(ex_style, window_class, text.c_str(), style, 0, 0, 0, 0, hwnd_,
+                         reinterpret_cast<HMENU>(INT_PTR{design.id}), GetModuleHandleW(nullptr),
+                         nullptr) != nullptr;
 }
 
 // Sizes the frame around the designed client area, measuring the frame the window has now.
@@ -129,16 +123,42 @@ void MainWindow::ApplyLayout() {
   face.lfCharSet = ANSI_CHARSET;
   kFontFace.copy(face.lfFaceName, LF_FACESIZE - 1);
   HFONT font = CreateFontIndirectW(&face);
-  for (const ControlSpec& design : kControls) {
-    HWND control = GetDlgItem(hwnd_, design.id);
-    SetWindowPos(control, nullptr, TwipsToPixels(design.left, dpi_),
-                 TwipsToPixels(design.top, dpi_), TwipsToPixels(design.width, dpi_),
-                 TwipsToPixels(design.height, dpi_), SWP_NOZORDER | SWP_NOACTIVATE);
-    if (font != nullptr) SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  if (font != nullptr) {  // otherwise the controls keep the font they had
+    for (HWND child = GetWindow(hwnd_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+      SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    if (font_ != nullptr) DeleteObject(font_);
+    font_ = font;
   }
-  if (font == nullptr) return;  // the controls keep the font they had
-  if (font_ != nullptr) DeleteObject(font_);
-  font_ = font;
+  for (const PathRow& row : kPathRows) {
+    const int text_width = TextWidth(font_, row.label.text);
+    Place(row.label.id, row.label.rect, LabelWidthPixels(row, dpi_, text_width));
+    Place(row.box.id, row.box.rect, TwipsToPixels(row.box.rect.width, dpi_));
+    Place(row.browse.id, row.browse.rect, TwipsToPixels(row.browse.rect.width, dpi_));
+  }
+  for (const Control& button : kButtons) {
+    Place(button.id, button.rect, TwipsToPixels(button.rect.width, dpi_));
+  }
+}
+
+void MainWindow::Place(ControlId id, const TwipsRect& rect, int width_pixels) const {
+  SetWindowPos(GetDlgItem(hwnd_, id), nullptr, TwipsToPixels(rect.left, dpi_),
+               TwipsToPixels(rect.top, dpi_), width_pixels, TwipsToPixels(rect.height, dpi_),
+               SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The text's width in pixels as the labels draw it, or 0 when it can't be measured (the
+// labels then keep their scaled widths).
+int MainWindow::TextWidth(HFONT font, std::wstring_view text) const {
+  HDC dc = GetDC(hwnd_);
+  if (dc == nullptr) return 0;
+  const HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
+  SIZE size{};
+  const bool measured =
+      GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size) != 0;
+  if (previous != nullptr) SelectObject(dc, previous);
+  ReleaseDC(hwnd_, dc);
+  return measured ? size.cx : 0;
 }
 
 LRESULT CALLBACK MainWindow::Procedure(HWND hwnd, UINT message, WPARAM wparam,
@@ -153,7 +173,7 @@ LRESULT CALLBACK MainWindow::Procedure(HWND hwnd, UINT message, WPARAM wparam,
   try {
     return self->Handle(hwnd, message, wparam, lparam);
   } catch (const std::exception& failure) {
-    self->ShowError(std::string("Unexpected failure: ") + failure.what());
+    ShowError(hwnd, std::string("Unexpected failure: ") + failure.what());
     return 0;
   }
 }
@@ -191,36 +211,24 @@ LRESULT MainWindow::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
 }
 
 void MainWindow::OnCommand(int id) {
-  switch (id) {
-    case kCommand1:
-      OnBrowse(archiver_picker_, kText1);
-      break;
-    case kCommand2:
-      OnBrowse(source_picker_, kText2);
-      break;
-    case kCommand3:
-      OnBrowse(destination_picker_, kText3);
-      break;
-    case kCommand4:
-      OnStart();
-      break;
-    case kCommand5:
-      OnClose();
-      break;
-    default:
-      break;  // IDOK and IDCANCEL from Enter and Escape press nothing
+  if (id == kStart) return OnStart();
+  if (id == kQuit) return OnClose();
+  for (size_t row = 0; row < kPathRows.size(); ++row) {
+    if (kPathRows[row].browse.id == id) return OnBrowse(row);
   }
+  // IDOK and IDCANCEL from Enter and Escape press nothing.
 }
 
 void MainWindow::OnStart() {
-  const JobPaths paths{Text(kText1), Text(kText2), Text(kText3), deps_.program_folder};
-  if (auto ran = deps_.run_job(paths); !ran) ShowError(ran.message());
+  const JobPaths paths{Text(kArchiverBox), Text(kMapBox), Text(kDestinationBox),
+                       deps_.program_folder};
+  if (auto ran = deps_.run_job(paths); !ran) ShowError(hwnd_, ran.message());
 }
 
-void MainWindow::OnBrowse(FilePicker& picker, ControlId box) {
-  auto chosen = picker.Show(hwnd_);
-  if (!chosen) return ShowError(chosen.message());
-  if (chosen->has_value()) SetWindowTextW(GetDlgItem(hwnd_, box), (*chosen)->c_str());
+void MainWindow::OnBrowse(size_t row) {
+  auto chosen = pickers_[row].Show(hwnd_);
+  if (!chosen) return ShowError(hwnd_, chosen.message());
+  if (chosen->has_value()) SetDlgItemTextW(hwnd_, kPathRows[row].box.id, (*chosen)->c_str());
 }
 
 void MainWindow::OnClose() {
@@ -231,8 +239,8 @@ void MainWindow::OnClose() {
 void MainWindow::StoreSettingOnce(bool report_failure) {
   if (setting_stored_) return;
   setting_stored_ = true;
-  auto stored = StoreArchiverPath(deps_.application_name, Text(kText1));
-  if (!stored && report_failure) ShowError(stored.message());
+  auto stored = StoreArchiverPath(deps_.application_name, Text(kArchiverBox));
+  if (!stored && report_failure) ShowError(hwnd_, stored.message());
 }
 
 // Gives the focus back to the control that had it, e.g. after a picker or another window.
@@ -241,7 +249,7 @@ void MainWindow::OnActivate(WPARAM wparam) {
     focus_before_deactivation_ = GetFocus();
   } else {
     HWND target = focus_before_deactivation_;
-    if (target == nullptr || !IsChild(hwnd_, target)) target = GetDlgItem(hwnd_, kText1);
+    if (target == nullptr || !IsChild(hwnd_, target)) target = GetDlgItem(hwnd_, kArchiverBox);
     SetFocus(target);
   }
 }
@@ -262,9 +270,9 @@ std::wstring MainWindow::Text(ControlId id) const {
   return text;
 }
 
-void MainWindow::ShowError(const std::string& message) const {
+void ShowError(HWND owner, std::string_view message) {
   const std::wstring caption(kWindowCaption);
-  MessageBoxW(hwnd_, FromUtf8(message).c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+  MessageBoxW(owner, FromUtf8(message).c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
 }
 
 }  // namespace veltrane

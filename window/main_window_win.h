@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
+#include <array>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "common/result.h"
 #include "job/job_paths.h"
@@ -33,7 +35,8 @@ class MainWindow {
   Result<> Create(int show_command);
   HWND hwnd() const { return hwnd_; }
   int dpi() const { return dpi_; }
-  const FilePicker& picker(ControlId button) const;
+  // The picker behind a "Browse..." button.
+  const FilePicker& picker(ControlId browse_button) const;
 
  private:
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
@@ -41,17 +44,19 @@ class MainWindow {
 
   void OnCommand(int id);
   void OnStart();
-  void OnBrowse(FilePicker& picker, ControlId box);
+  void OnBrowse(size_t row);
   void OnClose();
   void OnActivate(WPARAM wparam);
   void OnDpiChanged(int dpi, const RECT& suggested);
   void StoreSettingOnce(bool report_failure);
 
   bool CreateControls();
+  bool CreateControl(const wchar_t* window_class, DWORD style, const Control& design);
   void ApplyLayout();
+  void Place(ControlId id, const TwipsRect& rect, int width_pixels) const;
+  int TextWidth(HFONT font, std::wstring_view text) const;
   void SizeClientArea();
   std::wstring Text(ControlId id) const;
-  void ShowError(const std::string& message) const;
 
   MainWindowDeps deps_;
   HWND hwnd_ = nullptr;
@@ -59,10 +64,13 @@ class MainWindow {
   HWND focus_before_deactivation_ = nullptr;
   int dpi_ = 96;
   bool setting_stored_ = false;
-  FilePicker archiver_picker_{kArchiverPicker};
-  FilePicker source_picker_{kSourceMapPicker};
-  FilePicker destination_picker_{kDestinationPicker};
+  std::array<FilePicker, kPathRows.size()> pickers_{FilePicker(*kPathRows[0].picker),
+                                                    FilePicker(*kPathRows[1].picker),
+                                                    FilePicker(*kPathRows[2].picker)};
 };
+
+// The program's one way to show a failure: a message box captioned like the window.
+void ShowError(HWND owner, std::string_view message);
 
 // The window's class name, for tests and tools that look for it.
 inline constexpr wchar_t kMainWindowClass[] = L"VeltraneMain";

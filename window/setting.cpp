@@ -17,4 +17,16 @@ std::wstring SettingsKey(std::wstring_view application_name) {
          std::wstring(kSettingsSection);
 }
 
+std::wstring ChooseArchiverPath(const std::optional<std::wstring>& stored,
+                                std::wstring_view program_folder,
+                                const std::function<bool(const std::wstring&)>& is_file) {
+  if (stored && !stored->empty() && is_file(*stored)) return *stored;
+  const std::wstring fallback(kDefaultArchiverPath);
+  if (program_folder.empty() || is_file(fallback)) return fallback;
+  std::wstring bundled(program_folder);
+  if (bundled.back() != L'\\' && bundled.back() != L'/') bundled += L'\\';
+  bundled += kBundledArchiverName;
+  return is_file(bundled) ? bundled : fallback;
+}
+
 }  // namespace veltrane

@@ -28,24 +28,47 @@ Error RegistryFailure(const std::wstring& key, LSTATUS status) {
                        static_cast<DWORD>(status));
 }
 
+// Only an answer that the file is not there counts as missing: a drive or share that can't
+// be reached just now keeps the user's path rather than losing it at the next exit.
+bool IsFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_DIRECTORY:
+      return false;
+    default:
+      return true;
+  }
+}
+
 }  // namespace
 
-std::wstring LoadArchiverPath(const std::wstring& application_name) {
+std::optional<std::wstring> ReadArchiverPath(const std::wstring& application_name) {
   const std::wstring key = SettingsKey(application_name);
   const std::wstring value_name(kArchiverKey);
   DWORD size = 0;
   if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), value_name.c_str(), RRF_RT_REG_SZ, nullptr,
                    nullptr, &size) != ERROR_SUCCESS) {
-    return std::wstring(kDefaultArchiverPath);
+    return std::nullopt;
   }
   std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
   size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
   if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), value_name.c_str(), RRF_RT_REG_SZ, nullptr,
                    value.data(), &size) != ERROR_SUCCESS) {
-    return std::wstring(kDefaultArchiverPath);
+    return std::nullopt;
   }
   value.resize(wcsnlen(value.c_str(), value.size()));
   return value;
+}
+
+std::wstring InitialArchiverPath(const std::wstring& application_name,
+                                 const std::wstring& program_folder) {
+  return ChooseArchiverPath(ReadArchiverPath(application_name), program_folder, IsFile);
 }
 
 Result<> StoreArchiverPath(const std::wstring& application_name, const std::wstring& path) {

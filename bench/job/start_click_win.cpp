@@ -102,10 +102,10 @@ int wmain(int argc, wchar_t** argv) {
   });
   if (auto created = window.Create(SW_SHOWNORMAL); !created) Die(created.message());
   veltrane::bench::PumpMessages();
-  SetDlgItemTextW(window.hwnd(), veltrane::kText1, archiver.c_str());
-  SetDlgItemTextW(window.hwnd(), veltrane::kText2, map.c_str());
-  SetDlgItemTextW(window.hwnd(), veltrane::kText3, destination.c_str());
-  HWND start = GetDlgItem(window.hwnd(), veltrane::kCommand4);
+  SetDlgItemTextW(window.hwnd(), veltrane::kArchiverBox, archiver.c_str());
+  SetDlgItemTextW(window.hwnd(), veltrane::kMapBox, map.c_str());
+  SetDlgItemTextW(window.hwnd(), veltrane::kDestinationBox, destination.c_str());
+  HWND start = GetDlgItem(window.hwnd(), veltrane::kStart);
 
   auto script =
       host.EncodeForScript(L"@echo off\r\ncopy \"" + map + L"\" \"" + copy_destination + L"\"");

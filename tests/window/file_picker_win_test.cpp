@@ -19,11 +19,11 @@ struct ExpectedPicker {
 
 TEST_F(MainWindowTest, EachPickerHasItsTitleFilterInitialNameAndDefaultExtension) {
   const ExpectedPicker expected[] = {
-      {kCommand1, L"Select MPQ2K.exe", L"*.exe", std::wstring(L"EXE Files (*.exe)\0*.exe\0\0", 26),
-       L"exe"},
-      {kCommand2, L"Select Map...", L"*.w3m",
+      {kArchiverBrowse, L"Select MPQ2K.exe", L"*.exe",
+       std::wstring(L"EXE Files (*.exe)\0*.exe\0\0", 26), L"exe"},
+      {kMapBrowse, L"Select Map...", L"*.w3m",
        std::wstring(L"Warcraft III Map (*.w3m)\0*.w3m\0\0", 33), L"w3m"},
-      {kCommand3, L"Select Map...", L"*.w3m",
+      {kDestinationBrowse, L"Select Map...", L"*.w3m",
        std::wstring(L"Warcraft III Map (*.w3m)\0*.w3m\0\0", 33), L"w3m"},
   };
   for (const auto& picker : expected) {
@@ -55,36 +55,37 @@ TEST_F(MainWindowTest, AConfirmedNameFillsTheBoxAndACancelLeavesItAsTyped) {
   const std::wstring chosen = testing::TempPath(L"chosen map.w3m");
   {
     DialogAnswerer confirm(L"Select Map...", [&](HWND dialog) { Answer(dialog, chosen.c_str()); });
-    Click(kCommand2);
+    Click(kMapBrowse);
     ASSERT_TRUE(confirm.Found());
   }
-  EXPECT_EQ(Text(kText2), chosen);
-  EXPECT_EQ(window_->picker(kCommand2).kept_name(), chosen);
-  EXPECT_EQ(window_->picker(kCommand3).kept_name(), L"*.w3m") << "the map pickers are separate";
+  EXPECT_EQ(Text(kMapBox), chosen);
+  EXPECT_EQ(window_->picker(kMapBrowse).kept_name(), chosen);
+  EXPECT_EQ(window_->picker(kDestinationBrowse).kept_name(), L"*.w3m")
+      << "the map pickers are separate";
 
-  SetText(kText2, L"typed after choosing");
+  SetText(kMapBox, L"typed after choosing");
   {
     DialogAnswerer cancel(L"Select Map...", [](HWND dialog) { Answer(dialog, nullptr); });
-    Click(kCommand2);
+    Click(kMapBrowse);
     ASSERT_TRUE(cancel.Found());
   }
-  EXPECT_EQ(Text(kText2), L"typed after choosing");
-  EXPECT_EQ(window_->picker(kCommand2).kept_name(), chosen);
+  EXPECT_EQ(Text(kMapBox), L"typed after choosing");
+  EXPECT_EQ(window_->picker(kMapBrowse).kept_name(), chosen);
 
   {
     DialogAnswerer cancel(L"Select MPQ2K.exe", [](HWND dialog) { Answer(dialog, nullptr); });
-    Click(kCommand1);
+    Click(kArchiverBrowse);
     ASSERT_TRUE(cancel.Found());
   }
-  EXPECT_EQ(Text(kText1), L"c:\\mpq2k\\mpq2k.exe") << "cancel on first use kept the path";
+  EXPECT_EQ(Text(kArchiverBox), L"c:\\mpq2k\\mpq2k.exe") << "cancel on first use kept the path";
 }
 
 TEST_F(MainWindowTest, TheSavePickerAddsTheMapExtensionToABareName) {
   const std::wstring bare = testing::TempPath(L"protected");
   DialogAnswerer confirm(L"Select Map...", [&](HWND dialog) { Answer(dialog, bare.c_str()); });
-  Click(kCommand3);
+  Click(kDestinationBrowse);
   ASSERT_TRUE(confirm.Found());
-  EXPECT_EQ(Text(kText3), bare + L".w3m");
+  EXPECT_EQ(Text(kDestinationBox), bare + L".w3m");
 }
 
 }  // namespace

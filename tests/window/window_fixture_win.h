@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -27,6 +28,16 @@ inline std::wstring TempPath(const std::wstring& name) {
   wchar_t folder[MAX_PATH];
   GetTempPathW(MAX_PATH, folder);
   return folder + name;
+}
+
+// Creates an empty file, and the folders that hold it.
+inline bool MakeFile(const std::wstring& path) {
+  std::error_code failed;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), failed);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
 }
 
 // Runs messages until the queue is empty.
@@ -95,12 +106,12 @@ class MainWindowTest : public ::testing::Test {
   void SetUp() override { CreateWindowUnderTest(); }
 
   void CreateWindowUnderTest() {
-    window_ = std::make_unique<MainWindow>(
-        MainWindowDeps{[this](const JobPaths& paths) -> Result<> {
-                         jobs_.push_back(paths);
-                         return job_result_;
-                       },
-                       L"C:\\Program Folder", application_name_, false});
+    window_ =
+        std::make_unique<MainWindow>(MainWindowDeps{[this](const JobPaths& paths) -> Result<> {
+                                                      jobs_.push_back(paths);
+                                                      return job_result_;
+                                                    },
+                                                    program_folder_, application_name_, false});
     ASSERT_TRUE(window_->Create(SW_SHOWNORMAL));
     Pump();
   }
@@ -111,6 +122,7 @@ class MainWindowTest : public ::testing::Test {
   void SetText(int id, const std::wstring& text) { SetWindowTextW(Control(id), text.c_str()); }
   void Click(int id) { SendMessageW(Control(id), BM_CLICK, 0, 0); }
 
+  std::wstring program_folder_ = L"C:\\Program Folder";
   std::wstring application_name_ = L"veltrane-test-" + std::to_wstring(GetCurrentProcessId()) +
                                    L"-" + std::to_wstring(GetTickCount());
   std::unique_ptr<MainWindow> window_;

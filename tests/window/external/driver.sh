@@ -240,25 +240,26 @@ drv_type_text() {
 }
 
 # drv_type_into ID TEXT: tabs to box ID, replaces its text and checks it took. A character
-# missing from the keyboard map is typed by remapping a spare key, and the first such key
-# on a fresh display can be lost before Wine sees the new map: so one retype is allowed.
+# missing from the keyboard map is typed by remapping a spare key, and such a key can be lost
+# before Wine sees the new map, on a fresh or a busy display: so it is typed up to 3 times.
 drv_type_into() {
-  local got deadline
-  drv_tab_to "$1"
-  drv_type_text "$2"
-  deadline=$((SECONDS + 2))
-  until [ "$(drv_text "$1" || true)" = "$2" ]; do
-    if [ "$SECONDS" -ge "$deadline" ]; then
-      got=$(drv_text "$1" || true)
-      drv_log "typed [$2] into $1 but it holds [$got]; typing it again"
-      drv_tab_to "$1"
-      drv_type_text "$2"
-      break
+  local got deadline attempt
+  for attempt in 1 2 3; do
+    drv_tab_to "$1"
+    drv_type_text "$2"
+    deadline=$((SECONDS + 2))
+    until [ "$(drv_text "$1" || true)" = "$2" ]; do
+      [ "$SECONDS" -ge "$deadline" ] && break
+      sleep 0.05
+    done
+    got=$(drv_text "$1" || true)
+    if [ "$got" = "$2" ]; then
+      drv_log "ok: typed into $1: [$2]"
+      return 0
     fi
-    sleep 0.05
+    drv_log "typed [$2] into $1 but it holds [$got] (attempt $attempt)"
   done
-  drv_wait_text "$1" "$2"
-  drv_log "ok: typed into $1: [$2]"
+  drv_fail "box $1: expected [$2], got [$got]"
 }
 
 # drv_press ID: tabs to button ID and presses it with the space bar.

@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include "tests/window/window_fixture_win.h"
+#include "window/layout.h"
+#include "window/setting_win.h"
+
+namespace veltrane {
+namespace {
+
+using testing::MainWindowTest;
+using testing::MakeFile;
+using testing::TempPath;
+
+enum class Stored { kNothing, kExistingFile, kMissingFile, kEmptyText };
+enum class Expect { kDefault, kBundled, kStored };
+
+struct FirstRun {
+  const char* what;
+  bool bundled_beside_program;
+  bool default_file_there;
+  Stored stored;
+  Expect archiver_box;
+};
+
+// Each case starts the window in its own program folder; c:\mpq2k\mpq2k.exe is made only for
+// the cases that ask for it, so the prefix must not hold one already.
+TEST_F(MainWindowTest, TheArchiverBoxStartsWithAStoredFileElseTheDefaultElseTheBundledOne) {
+  const std::wstring default_path = L"c:\\mpq2k\\mpq2k.exe";
+  ASSERT_EQ(GetFileAttributesW(default_path.c_str()), INVALID_FILE_ATTRIBUTES)
+      << "needs a fresh prefix without c:\\mpq2k\\mpq2k.exe";
+  const std::wstring stored_file = TempPath(L"stored tools\\mpq2k.exe");
+  ASSERT_TRUE(MakeFile(stored_file));
+  const std::wstring missing = TempPath(L"moved away\\mpq2k.exe");
+  const FirstRun cases[] = {
+      {"bundled beside", true, false, Stored::kNothing, Expect::kBundled},
+      {"nothing at all", false, false, Stored::kNothing, Expect::kDefault},
+      {"default there", true, true, Stored::kNothing, Expect::kDefault},
+      {"stored file wins", true, true, Stored::kExistingFile, Expect::kStored},
+      {"stored file gone", true, false, Stored::kMissingFile, Expect::kBundled},
+      {"stored empty", false, false, Stored::kEmptyText, Expect::kDefault},
+  };
+  int number = 0;
+  for (const FirstRun& run : cases) {
+    SCOPED_TRACE(run.what);
+    window_.reset();
+    program_folder_ = TempPath(L"first run " + std::to_wstring(++number));
+    const std::wstring bundled = program_folder_ + L"\\mpqadd.exe";
+    if (run.bundled_beside_program) ASSERT_TRUE(MakeFile(bundled));
+    if (run.default_file_there) ASSERT_TRUE(MakeFile(default_path));
+    RegDeleteTreeW(HKEY_CURRENT_USER, SettingsKey(application_name_).c_str());
+    if (run.stored != Stored::kNothing) {
+      const std::wstring value = run.stored == Stored::kExistingFile  ? stored_file
+                                 : run.stored == Stored::kMissingFile ? missing
+                                                                      : L"";
+      ASSERT_TRUE(StoreArchiverPath(application_name_, value));
+    }
+    CreateWindowUnderTest();
+    const std::wstring expected = run.archiver_box == Expect::kBundled  ? bundled
+                                  : run.archiver_box == Expect::kStored ? stored_file
+                                                                        : default_path;
+    EXPECT_EQ(Text(kArchiverBox), expected);
+    DeleteFileW(bundled.c_str());
+    DeleteFileW(default_path.c_str());
+    RemoveDirectoryW(L"c:\\mpq2k");
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, SettingsKey(application_name_).c_str());
+}
+
+TEST(ArchiverSetting, EachExecutableNameKeepsItsOwnValue) {
+  const std::wstring first = L"veltrane-setting-a";
+  const std::wstring second = L"veltrane-setting-b";
+  for (const auto& name : {first, second}) {
+    RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\VB and VBA Program Settings\\" + name).c_str());
+  }
+  EXPECT_EQ(ReadArchiverPath(first), std::nullopt);
+  ASSERT_TRUE(StoreArchiverPath(first, L"C:\\first.exe"));
+  EXPECT_EQ(ReadArchiverPath(second), std::nullopt);
+  ASSERT_TRUE(StoreArchiverPath(second, L""));
+  EXPECT_EQ(ReadArchiverPath(first), L"C:\\first.exe");
+  EXPECT_EQ(ReadArchiverPath(second), L"");
+
+  HKEY key;
+  ASSERT_EQ(
+      RegOpenKeyExW(HKEY_CURRENT_USER,
+                    (L"Software\\VB and VBA Program Settings\\" + first + L"\\Settings").c_str(), 0,
+                    KEY_READ, &key),
+      ERROR_SUCCESS);
+  DWORD type = 0;
+  EXPECT_EQ(RegQueryValueExW(key, L"LocMPQ2K", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  RegCloseKey(key);
+}
+
+TEST(ArchiverSetting, ApplicationNameIsTheExecutablesBaseName) {
+  EXPECT_EQ(ApplicationName(L"C:\\Program Files\\Veltrane\\veltrane.exe"), L"veltrane");
+  EXPECT_EQ(ApplicationName(L"C:\\a.b\\My Tool.v2.EXE"), L"My Tool.v2");
+  EXPECT_EQ(ApplicationName(L"tool"), L"tool");
+}
+
+}  // namespace
+}  // namespace veltrane
