@@ -128,7 +128,8 @@ Result<std::vector<std::byte>> ReadStoredBytes(ByteSource& source, const Archive
 
 MemberContent DecodeMember(std::span<const std::byte> stored, const Archive& archive,
                            const BlockEntry& block, std::string_view name) {
-  Stored src{stored.first(std::min<std::size_t>(stored.size(), block.packed_size))};
+  Stored src;
+  src.bytes = stored.first(std::min<std::size_t>(stored.size(), block.packed_size));
   src.name = name;
   if (stored.size() < block.packed_size) {
     return Bad(src, "its data lies outside the archive file");

@@ -24,15 +24,18 @@ std::wstring ComposeScript(const JobPaths& paths, bool scratch_exists) {
   script += kLineEnd;
   script += L"cd \"" + ForBatch(paths.program_folder) + L"\"";
   script += kLineEnd;
+  const std::wstring scratch(kScratchMap);
+  const std::wstring member(kPlaceholderName);
   if (scratch_exists) {
-    script += L"del c:\\temp.w3m";
+    script += L"del " + scratch;
     script += kLineEnd;
   }
-  script += L"copy \"" + ForBatch(paths.source) + L"\" c:\\temp.w3m";
+  script += L"copy \"" + ForBatch(paths.source) + L"\" " + scratch;
   script += kLineEnd;
-  script += L"\"" + ForBatch(paths.archiver) + L"\" a  c:\\temp.w3m war3map.wtg war3map.wtg";
+  // The archiver adds the placeholder file of the program folder under its own name.
+  script += L"\"" + ForBatch(paths.archiver) + L"\" a  " + scratch + L" " + member + L" " + member;
   script += kLineEnd;
-  script += L"move c:\\temp.w3m \"" + ForBatch(paths.destination) + L"\"";
+  script += L"move " + scratch + L" \"" + ForBatch(paths.destination) + L"\"";
   return script;
 }
 

@@ -38,7 +38,6 @@ MainWindow::MainWindow(MainWindowDeps deps) : deps_(std::move(deps)) {}
 
 MainWindow::~MainWindow() {
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
-  if (font_ != nullptr) DeleteObject(font_);
 }
 
 const FilePicker& MainWindow::picker(ControlId browse_button) const {
@@ -127,11 +126,10 @@ void MainWindow::ApplyLayout() {
     for (HWND child = GetWindow(hwnd_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
       SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
-    if (font_ != nullptr) DeleteObject(font_);
-    font_ = font;
+    font_.reset(font);
   }
   for (const PathRow& row : kPathRows) {
-    const int text_width = TextWidth(font_, row.label.text);
+    const int text_width = TextWidth(font_.get(), row.label.text);
     Place(row.label.id, row.label.rect, LabelWidthPixels(row, dpi_, text_width));
     Place(row.box.id, row.box.rect, TwipsToPixels(row.box.rect.width, dpi_));
     Place(row.browse.id, row.browse.rect, TwipsToPixels(row.browse.rect.width, dpi_));

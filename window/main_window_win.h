@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "common/result.h"
+#include "common/unique_win.h"
 #include "job/job_paths.h"
 #include "window/file_picker_win.h"
 #include "window/layout.h"
@@ -60,7 +61,7 @@ class MainWindow {
 
   MainWindowDeps deps_;
   HWND hwnd_ = nullptr;
-  HFONT font_ = nullptr;
+  Unique<FontTraits> font_;
   HWND focus_before_deactivation_ = nullptr;
   int dpi_ = 96;
   bool setting_stored_ = false;

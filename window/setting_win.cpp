@@ -3,25 +3,11 @@
 #include <windows.h>
 
 #include "common/system_error_win.h"
+#include "common/unique_win.h"
 #include "window/setting.h"
 
 namespace veltrane {
 namespace {
-
-class UniqueKey {
- public:
-  UniqueKey() = default;
-  UniqueKey(const UniqueKey&) = delete;
-  UniqueKey& operator=(const UniqueKey&) = delete;
-  ~UniqueKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-  }
-  HKEY* out() { return &key_; }
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 Error RegistryFailure(const std::wstring& key, LSTATUS status) {
   return SystemFailure("store the archiver path in", L"HKEY_CURRENT_USER\\" + key,
@@ -73,10 +59,11 @@ std::wstring InitialArchiverPath(const std::wstring& application_name,
 
 Result<> StoreArchiverPath(const std::wstring& application_name, const std::wstring& path) {
   const std::wstring key = SettingsKey(application_name);
-  UniqueKey handle;
+  HKEY opened = nullptr;
   LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
-                                   nullptr, handle.out(), nullptr);
+                                   nullptr, &opened, nullptr);
   if (status != ERROR_SUCCESS) return RegistryFailure(key, status);
+  const Unique<KeyTraits> handle(opened);
   const std::wstring value_name(kArchiverKey);
   status = RegSetValueExW(handle.get(), value_name.c_str(), 0, REG_SZ,
                           reinterpret_cast<const BYTE*>(path.c_str()),

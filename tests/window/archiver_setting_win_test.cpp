@@ -45,8 +45,12 @@ TEST_F(MainWindowTest, TheArchiverBoxStartsWithAStoredFileElseTheDefaultElseTheB
     window_.reset();
     program_folder_ = TempPath(L"first run " + std::to_wstring(++number));
     const std::wstring bundled = program_folder_ + L"\\mpqadd.exe";
-    if (run.bundled_beside_program) ASSERT_TRUE(MakeFile(bundled));
-    if (run.default_file_there) ASSERT_TRUE(MakeFile(default_path));
+    if (run.bundled_beside_program) {
+      ASSERT_TRUE(MakeFile(bundled));
+    }
+    if (run.default_file_there) {
+      ASSERT_TRUE(MakeFile(default_path));
+    }
     RegDeleteTreeW(HKEY_CURRENT_USER, SettingsKey(application_name_).c_str());
     if (run.stored != Stored::kNothing) {
       const std::wstring value = run.stored == Stored::kExistingFile  ? stored_file

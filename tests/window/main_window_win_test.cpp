@@ -76,7 +76,9 @@ void ExpectDesignedLayoutAt96Dpi(HWND window) {
     wchar_t window_class[32];
     GetClassNameW(control, window_class, 32);
     EXPECT_EQ(_wcsicmp(window_class, expected.window_class), 0) << window_class;
-    if (expected.text != nullptr) EXPECT_EQ(TextOf(control), expected.text);
+    if (expected.text != nullptr) {
+      EXPECT_EQ(TextOf(control), expected.text);
+    }
   }
 }
 
@@ -86,7 +88,7 @@ void ExpectEveryLabelWhole(HWND window) {
   const std::pair<int, int> rows[] = {
       {kArchiverLabel, kArchiverBox}, {kMapLabel, kMapBox}, {kDestinationLabel, kDestinationBox}};
   HDC dc = GetDC(window);
-  for (const auto [label_id, box_id] : rows) {
+  for (const auto& [label_id, box_id] : rows) {
     HWND label = GetDlgItem(window, label_id);
     const std::wstring text = TextOf(label);
     const HGDIOBJ previous =
