@@ -117,6 +117,23 @@ INSTANTIATE_TEST_SUITE_P(
                     Storage{"Imploded", MPQ_FILE_IMPLODE}, Storage{"Stored", MPQ_FILE_EXISTS}),
     [](const testing::TestParamInfo<Storage>& info) { return info.param.label; });
 
+// A replace finds its member through the hash table alone: (listfile) stays unread.
+TEST(ReplacePlanReads, LeaveTheListfileUnread) {
+  const Bytes bytes = LargeMap(MPQ_FILE_COMPRESS);
+  const Archive archive = *ParseArchive(bytes, "map.w3m");
+  const BlockEntry& listfile =
+      archive.blocks[archive.hashes[*FindMember(archive, kListfileName)].block];
+  const Range listed{archive.Absolute(listfile.position), listfile.packed_size};
+  RecordingSource source(bytes);
+  auto plan = PlanAdd(source, "WAR3MAP.J", InputFile{MakeContent(5000, 9), 1}, "map.w3m");
+  ASSERT_TRUE(plan.ok()) << plan.message();
+  for (const Range& read : source.reads) {
+    EXPECT_TRUE(read.offset + read.size <= listed.offset ||
+                read.offset >= listed.offset + listed.size)
+        << read.size << " bytes at " << read.offset;
+  }
+}
+
 // Every read the plan makes, failed in turn: the plan fails with that read's message.
 TEST(PlanReadFailure, FailsThePlanAtEachRead) {
   const Bytes bytes = LargeMap(MPQ_FILE_COMPRESS);
