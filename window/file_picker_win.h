@@ -25,6 +25,7 @@ class FilePicker {
   // The settings the picker is shown with, for the given name buffer.
   OPENFILENAMEW Options(HWND owner, wchar_t* name_buffer) const;
   std::wstring kept_name() const { return file_name_.data(); }
+  void set_default_extension(std::wstring_view extension) { default_extension_ = extension; }
 
  private:
   PickerSpec settings_;

@@ -2,6 +2,7 @@
 
 #include "common/system_error_win.h"
 #include "common/text.h"
+#include "window/job_watch_win.h"
 #include "window/setting_win.h"
 
 namespace veltrane {
@@ -175,6 +176,9 @@ LRESULT MainWindow::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
       // The session ends the process without destroying the window: store now.
       if (wparam) StoreSettingOnce(false);
       return 0;
+    case kJobEndedMessage:
+      OnJobEnded();
+      return 0;
     case WM_DPICHANGED:
       OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return 0;
@@ -199,6 +203,7 @@ void MainWindow::OnCommand(int id) {
       OnBrowse(source_picker_, kText2);
       break;
     case kCommand3:
+      destination_picker_.set_default_extension(DefaultMapExtension(Text(kText2)));
       OnBrowse(destination_picker_, kText3);
       break;
     case kCommand4:
@@ -214,13 +219,34 @@ void MainWindow::OnCommand(int id) {
 
 void MainWindow::OnStart() {
   const JobPaths paths{Text(kText1), Text(kText2), Text(kText3), deps_.program_folder};
-  if (auto ran = deps_.run_job(paths); !ran) ShowError(ran.message());
+  if (auto ran = deps_.run_job(paths, hwnd_); !ran) ShowError(ran.message());
+}
+
+// The facts are taken as the script ends; a report that comes while a picker or a message
+// box is open waits until that closes.
+void MainWindow::OnJobEnded() {
+  pending_report_ = deps_.finish_job();
+  ShowPendingReport();
+}
+
+void MainWindow::ShowPendingReport() {
+  if (modal_open_ > 0 || !pending_report_ || hwnd_ == nullptr) return;
+  const JobReport report = std::move(*pending_report_);
+  pending_report_.reset();
+  const std::wstring caption(kWindowCaption);
+  const UINT icon = report.success ? MB_ICONINFORMATION : MB_ICONWARNING;
+  ++modal_open_;
+  MessageBoxW(hwnd_, FromUtf8(report.text).c_str(), caption.c_str(), MB_OK | icon);
+  --modal_open_;
 }
 
 void MainWindow::OnBrowse(FilePicker& picker, ControlId box) {
+  ++modal_open_;
   auto chosen = picker.Show(hwnd_);
+  --modal_open_;
   if (!chosen) return ShowError(chosen.message());
   if (chosen->has_value()) SetWindowTextW(GetDlgItem(hwnd_, box), (*chosen)->c_str());
+  ShowPendingReport();
 }
 
 void MainWindow::OnClose() {
@@ -262,9 +288,12 @@ std::wstring MainWindow::Text(ControlId id) const {
   return text;
 }
 
-void MainWindow::ShowError(const std::string& message) const {
+void MainWindow::ShowError(const std::string& message) {
   const std::wstring caption(kWindowCaption);
+  ++modal_open_;
   MessageBoxW(hwnd_, FromUtf8(message).c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+  --modal_open_;
+  ShowPendingReport();
 }
 
 }  // namespace veltrane

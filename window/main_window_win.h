@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "common/result.h"
 #include "job/job_paths.h"
+#include "job/verdict.h"
 #include "window/file_picker_win.h"
 #include "window/layout.h"
 
@@ -14,7 +16,10 @@ namespace veltrane {
 
 // What the main window needs from the rest of the program.
 struct MainWindowDeps {
-  std::function<Result<>(const JobPaths&)> run_job;
+  // Starts a job whose script's end is to be posted to the window as kJobEndedMessage.
+  std::function<Result<>(const JobPaths&, HWND window)> run_job;
+  // The report on the job whose end was posted.
+  std::function<JobReport()> finish_job;
   std::wstring program_folder;
   std::wstring application_name;  // names the remembered setting
   bool quit_on_destroy = true;    // the program ends with its only window
@@ -41,6 +46,8 @@ class MainWindow {
 
   void OnCommand(int id);
   void OnStart();
+  void OnJobEnded();
+  void ShowPendingReport();
   void OnBrowse(FilePicker& picker, ControlId box);
   void OnClose();
   void OnActivate(WPARAM wparam);
@@ -51,7 +58,7 @@ class MainWindow {
   void ApplyLayout();
   void SizeClientArea();
   std::wstring Text(ControlId id) const;
-  void ShowError(const std::string& message) const;
+  void ShowError(const std::string& message);
 
   MainWindowDeps deps_;
   HWND hwnd_ = nullptr;
@@ -59,6 +66,8 @@ class MainWindow {
   HWND focus_before_deactivation_ = nullptr;
   int dpi_ = 96;
   bool setting_stored_ = false;
+  int modal_open_ = 0;  // pickers and message boxes open over the window
+  std::optional<JobReport> pending_report_;
   FilePicker archiver_picker_{kArchiverPicker};
   FilePicker source_picker_{kSourceMapPicker};
   FilePicker destination_picker_{kDestinationPicker};

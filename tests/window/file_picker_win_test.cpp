@@ -21,10 +21,10 @@ TEST_F(MainWindowTest, EachPickerHasItsTitleFilterInitialNameAndDefaultExtension
   const ExpectedPicker expected[] = {
       {kCommand1, L"Select MPQ2K.exe", L"*.exe", std::wstring(L"EXE Files (*.exe)\0*.exe\0\0", 26),
        L"exe"},
-      {kCommand2, L"Select Map...", L"*.w3m",
-       std::wstring(L"Warcraft III Map (*.w3m)\0*.w3m\0\0", 33), L"w3m"},
-      {kCommand3, L"Select Map...", L"*.w3m",
-       std::wstring(L"Warcraft III Map (*.w3m)\0*.w3m\0\0", 33), L"w3m"},
+      {kCommand2, L"Select Map...", L"",
+       std::wstring(L"Warcraft III Map (*.w3m;*.w3x)\0*.w3m;*.w3x\0\0", 44), L"w3m"},
+      {kCommand3, L"Select Map...", L"",
+       std::wstring(L"Warcraft III Map (*.w3m;*.w3x)\0*.w3m;*.w3x\0\0", 44), L"w3m"},
   };
   for (const auto& picker : expected) {
     SCOPED_TRACE(picker.button);
