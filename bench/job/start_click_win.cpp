@@ -59,7 +59,11 @@ class Watchdog {
           while (!stop_) {
             const double since = armed_at_.load();
             if (since > 0 && NowMs() - since > 20000) {
-              Die("a click did not return within 20 s (an error box?)");
+              wchar_t text[1024] = {};
+              if (HWND box = FindWindowW(L"#32770", L"Veltrane")) {
+                GetDlgItemTextW(box, 0xFFFF, text, 1024);
+              }
+              Die("a click did not return within 20 s: [" + veltrane::ToUtf8(text) + "]");
             }
             Sleep(50);
           }
