@@ -173,8 +173,9 @@ int wmain(int argc, wchar_t** argv) {
     launches.push_back(NowMs() - launch_before);
     if (veltrane::bench::WaitUntil(
             [&] {
+              // The host keeps this script's process too, and refuses the next job while it runs.
               return veltrane::bench::SizeOf(copy_destination) == map_size &&
-                     veltrane::bench::ClosedByWriters(copy_destination);
+                     veltrane::bench::ClosedByWriters(copy_destination) && !host.ScriptRunning();
             },
             kTimeoutMs, true) < 0) {
       Die("the launched copy did not finish");
