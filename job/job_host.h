@@ -1,8 +1,12 @@
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "archiver/source.h"
 #include "common/result.h"
 
 namespace veltrane {
@@ -10,6 +14,17 @@ namespace veltrane {
 // The platform operations a run of the job needs. The Win32 host fulfils it; tests use a
 // recording fake. Each failure comes back as a message naming the operation, the path and
 // the system's reason.
+// What tells one file apart from another and from its own earlier state: a file replaced by
+// a move across volumes may keep the index of the file it replaced, so the size and the last
+// write time are part of it.
+struct FileIdentity {
+  std::uint32_t volume_serial = 0;
+  std::uint64_t file_index = 0;
+  std::uint64_t size = 0;
+  std::uint64_t last_write = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
 class JobHost {
  public:
   virtual ~JobHost() = default;
@@ -25,9 +40,23 @@ class JobHost {
   virtual bool SameFile(const std::wstring& a, const std::wstring& b,
                         const std::wstring& base_folder) = 0;
   // Starts the script in its own minimized console that takes the focus, with the given
-  // working folder; does not wait.
+  // working folder; does not wait. The host keeps the script's process to tell its end.
   virtual Result<> LaunchScript(const std::wstring& script_path,
                                 const std::wstring& working_folder) = 0;
+  // Whether the script this host launched last is still running.
+  virtual bool ScriptRunning() = 0;
+
+  // Whether this user may create the file at `path`, tried with another name in its folder
+  // and leaving nothing behind. The failure names `path`.
+  virtual Result<> CheckCanCreate(const std::wstring& path) = 0;
+  // Whether this user may delete the existing file at `path`, without deleting it.
+  virtual Result<> CheckCanDelete(const std::wstring& path) = 0;
+  // The path made full, relative paths taken relative to base_folder.
+  virtual std::wstring FullPath(const std::wstring& path, const std::wstring& base_folder) = 0;
+  // The identity of the file at the full path; nothing when there is no file to open there.
+  virtual std::optional<FileIdentity> Identify(const std::wstring& path) = 0;
+  // The file's bytes for positioned reading.
+  virtual Result<std::unique_ptr<mpq::ByteSource>> OpenToRead(const std::wstring& path) = 0;
 };
 
 }  // namespace veltrane

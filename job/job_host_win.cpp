@@ -5,7 +5,9 @@
 #include <objbase.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <span>
 
 #include "common/system_error_win.h"
 #include "common/text.h"
@@ -42,7 +44,7 @@ bool IsAbsolute(std::wstring_view path) {
   return path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
 }
 
-std::wstring FullPath(const std::wstring& path, const std::wstring& base_folder) {
+std::wstring FullPathOf(const std::wstring& path, const std::wstring& base_folder) {
   const std::wstring joined = IsAbsolute(path) ? path : base_folder + L"\\" + path;
   const DWORD needed = GetFullPathNameW(joined.c_str(), 0, nullptr, nullptr);
   if (needed == 0) return joined;
@@ -99,6 +101,78 @@ Result<> ReplaceWith(const std::wstring& side_path, const std::wstring& target) 
   }
 }
 
+Result<std::wstring> InterpreterPath() {
+  std::wstring folder(MAX_PATH, L'\0');
+  const UINT length = GetSystemDirectoryW(folder.data(), MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    return SystemFailure("find the system folder for", L"cmd.exe", GetLastError());
+  }
+  folder.resize(length);
+  return folder + L"\\cmd.exe";
+}
+
+// cmd.exe /c with the quoted path, inside one more pair of quotes: the interpreter strips
+// the outer pair and keeps the rest of the line as it stands.
+Result<> StartInterpreter(const std::wstring& script_path, const std::wstring& working_folder,
+                          UniqueHandle& process) {
+  auto interpreter = InterpreterPath();
+  if (!interpreter) return interpreter.error();
+  std::wstring command = L"\"" + *interpreter + L"\" /c \"\"" + script_path + L"\"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWMINIMIZED;
+  PROCESS_INFORMATION started{};
+  if (!CreateProcessW(interpreter->c_str(), command.data(), nullptr, nullptr, FALSE,
+                      CREATE_NEW_CONSOLE, nullptr, working_folder.c_str(), &startup, &started)) {
+    return SystemFailure("start", script_path, GetLastError());
+  }
+  CloseHandle(started.hThread);
+  process.reset(started.hProcess);
+  return {};
+}
+
+// A file name in the folder of `path` that no one else picks: this process and a counter.
+std::wstring ProbeName(const std::wstring& path) {
+  static unsigned counter = 0;
+  const size_t separator = path.find_last_of(L"\\/");
+  const std::wstring folder = separator == std::wstring::npos ? L"" : path.substr(0, separator + 1);
+  return folder + L"veltrane-probe-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(++counter) + L".tmp";
+}
+
+// Reads an open file at given offsets, for the archive reader.
+class HandleSource final : public mpq::ByteSource {
+ public:
+  HandleSource(UniqueHandle file, std::wstring path) : file_(std::move(file)), path_(path) {}
+
+  Result<std::uint64_t> Size() override {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file_.get(), &size)) return SystemFailure("read", path_, GetLastError());
+    return static_cast<std::uint64_t>(size.QuadPart);
+  }
+  Result<void> ReadAt(std::uint64_t offset, std::span<std::byte> out) override {
+    while (!out.empty()) {
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(offset);
+      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(out.size(), 1u << 20));
+      DWORD read = 0;
+      if (!::ReadFile(file_.get(), out.data(), chunk, &read, &at)) {
+        return SystemFailure("read", path_, GetLastError());
+      }
+      if (read == 0) return Fail("Cannot read \"" + ToUtf8(path_) + "\": it ends early");
+      out = out.subspan(read);
+      offset += read;
+    }
+    return {};
+  }
+
+ private:
+  UniqueHandle file_;
+  std::wstring path_;
+};
+
 }  // namespace
 
 Result<> Win32JobHost::WriteFile(const std::wstring& path, std::string_view bytes) {
@@ -131,17 +205,17 @@ Result<std::string> Win32JobHost::EncodeForScript(std::wstring_view text) {
 
 bool Win32JobHost::SameFile(const std::wstring& a, const std::wstring& b,
                             const std::wstring& base_folder) {
-  const std::wstring full_a = FullPath(a, base_folder);
-  const std::wstring full_b = FullPath(b, base_folder);
+  const std::wstring full_a = FullPathOf(a, base_folder);
+  const std::wstring full_b = FullPathOf(b, base_folder);
   return CompareStringOrdinal(full_a.c_str(), static_cast<int>(full_a.size()), full_b.c_str(),
                               static_cast<int>(full_b.size()), TRUE) == CSTR_EQUAL;
 }
 
 Result<> Win32JobHost::LaunchScript(const std::wstring& script_path,
                                     const std::wstring& working_folder) {
+  script_.reset();
   // The script's path goes in as the file to open, never as a command line, so a folder
-  // with spaces can't be split into a program name and arguments. No process handle is
-  // asked for: the script runs on its own.
+  // with spaces can't be split into a program name and arguments.
   // The shell may hand a launch to COM components, which need COM on this thread. It starts
   // with the first launch rather than with the program, to keep the start quick.
   static const HRESULT com =
@@ -149,13 +223,76 @@ Result<> Win32JobHost::LaunchScript(const std::wstring& script_path,
   (void)com;
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+  info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC | SEE_MASK_NOCLOSEPROCESS;
   info.lpVerb = L"open";
   info.lpFile = script_path.c_str();
   info.lpDirectory = working_folder.c_str();
   info.nShow = SW_SHOWMINIMIZED;
   if (!ShellExecuteExW(&info)) return SystemFailure("start", script_path, GetLastError());
+  if (info.hProcess != nullptr) {
+    script_.reset(info.hProcess);
+    return {};
+  }
+  // The shell started the script through a handler that gave no process: without one, the
+  // end of the job can't be told. This second start runs before the first can do much; the
+  // command interpreter is started directly, as the shell itself would.
+  return StartInterpreter(script_path, working_folder, script_);
+}
+
+bool Win32JobHost::ScriptRunning() {
+  return script_.valid() && WaitForSingleObject(script_.get(), 0) == WAIT_TIMEOUT;
+}
+
+Result<> Win32JobHost::CheckCanCreate(const std::wstring& path) {
+  // A new file that the system deletes as its one handle closes: nothing stays behind, even
+  // when this process ends in between.
+  const std::wstring probe = ProbeName(path);
+  UniqueHandle file(CreateFileW(probe.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+  if (!file.valid()) return SystemFailure("create", path, GetLastError());
   return {};
+}
+
+Result<> Win32JobHost::CheckCanDelete(const std::wstring& path) {
+  // Opening for deletion asks for the right to delete, and shares everything, so the check
+  // neither deletes nor disturbs another user of the file.
+  UniqueHandle file(CreateFileW(path.c_str(), DELETE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return SystemFailure("delete", path, GetLastError());
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    return SystemFailure("delete", path, ERROR_ACCESS_DENIED);
+  }
+  return {};
+}
+
+std::wstring Win32JobHost::FullPath(const std::wstring& path, const std::wstring& base_folder) {
+  return FullPathOf(path, base_folder);
+}
+
+std::optional<FileIdentity> Win32JobHost::Identify(const std::wstring& path) {
+  UniqueHandle file(CreateFileW(path.c_str(), 0,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file.valid() || !GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
+  FileIdentity identity;
+  identity.volume_serial = info.dwVolumeSerialNumber;
+  identity.file_index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  identity.last_write = (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                        info.ftLastWriteTime.dwLowDateTime;
+  return identity;
+}
+
+Result<std::unique_ptr<mpq::ByteSource>> Win32JobHost::OpenToRead(const std::wstring& path) {
+  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return SystemFailure("open", path, GetLastError());
+  return std::unique_ptr<mpq::ByteSource>(std::make_unique<HandleSource>(std::move(file), path));
 }
 
 Result<std::wstring> ExecutablePath() {

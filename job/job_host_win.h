@@ -1,5 +1,8 @@
 #pragma once
 
+#include <windows.h>
+
+#include "common/system_error_win.h"
 #include "job/job_host.h"
 
 namespace veltrane {
@@ -14,6 +17,18 @@ class Win32JobHost final : public JobHost {
                 const std::wstring& base_folder) override;
   Result<> LaunchScript(const std::wstring& script_path,
                         const std::wstring& working_folder) override;
+  bool ScriptRunning() override;
+  Result<> CheckCanCreate(const std::wstring& path) override;
+  Result<> CheckCanDelete(const std::wstring& path) override;
+  std::wstring FullPath(const std::wstring& path, const std::wstring& base_folder) override;
+  std::optional<FileIdentity> Identify(const std::wstring& path) override;
+  Result<std::unique_ptr<mpq::ByteSource>> OpenToRead(const std::wstring& path) override;
+
+  // The process of the script launched last, kept until the next launch; null before one.
+  HANDLE script_process() const { return script_.get(); }
+
+ private:
+  UniqueHandle script_;
 };
 
 // The full path of the running executable, as the system reports it.

@@ -52,23 +52,55 @@ Result<> CheckInputs(const JobPaths& paths, JobHost& host) {
   return {};
 }
 
+constexpr const char* kRunAsAdministrator =
+    " The job makes its copy there, and Windows lets only a program run as administrator "
+    "create or delete files in the root of drive C:. Run Veltrane as administrator.";
+
+Result<> CheckNoJobRunning(JobHost& host) {
+  if (!host.ScriptRunning()) return {};
+  return JobStillRunning();
+}
+
+Result<> CheckScratch(JobHost& host) {
+  const std::wstring scratch(kScratchMap);
+  auto checked = host.CheckCanCreate(scratch);
+  if (checked && host.FileExists(scratch)) checked = host.CheckCanDelete(scratch);
+  if (!checked) return Fail(checked.message() + kRunAsAdministrator);
+  return {};
+}
+
 }  // namespace
 
-Result<> RunJob(const JobPaths& paths, JobHost& host) {
-  if (auto checked = CheckInputs(paths, host); !checked) return checked;
+Error JobStillRunning() {
+  // Both scripts of two overlapping jobs would use the one scratch map.
+  return Fail(
+      "A job is still running. Wait for its report before starting another: both would use "
+      "c:\\temp.w3m.");
+}
+
+Result<JobLaunch> RunJob(const JobPaths& paths, JobHost& host) {
+  if (auto checked = CheckNoJobRunning(host); !checked) return checked.error();
+  if (auto checked = CheckScratch(host); !checked) return checked.error();
+  if (auto checked = CheckInputs(paths, host); !checked) return checked.error();
 
   const std::wstring placeholder = paths.program_folder + L"\\" + std::wstring(kPlaceholderName);
-  if (auto written = host.WriteFile(placeholder, {}); !written) return written;
+  if (auto written = host.WriteFile(placeholder, {}); !written) return written.error();
 
   const bool scratch_exists = host.FileExists(std::wstring(kScratchMap));
   auto script = host.EncodeForScript(ComposeScript(paths, scratch_exists));
   if (!script) return Fail("Cannot compose the job script: " + script.message());
 
   const std::wstring script_path = paths.program_folder + L"\\" + std::wstring(kScriptName);
-  if (auto written = host.WriteFile(script_path, *script); !written) return written;
+  if (auto written = host.WriteFile(script_path, *script); !written) return written.error();
+
+  JobLaunch launch{paths.destination, host.FullPath(paths.destination, paths.program_folder), {}};
+  launch.destination_before = host.Identify(launch.destination_full);
   // The script's own "cd" cannot change the drive, so it starts in the program folder:
   // the archiver must find the placeholder there under its relative name.
-  return host.LaunchScript(script_path, paths.program_folder);
+  if (auto launched = host.LaunchScript(script_path, paths.program_folder); !launched) {
+    return launched.error();
+  }
+  return launch;
 }
 
 }  // namespace veltrane

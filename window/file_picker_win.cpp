@@ -4,16 +4,54 @@
 
 #include "common/text.h"
 
+#include <algorithm>
 #include <string>
 
 namespace veltrane {
+namespace {
+
+// description, NUL, pattern, NUL, NUL
+std::wstring FilterText(std::wstring_view description, std::wstring_view pattern) {
+  std::wstring filter;
+  filter.append(description).push_back(L'\0');
+  filter.append(pattern).push_back(L'\0');
+  filter.push_back(L'\0');
+  return filter;
+}
+
+// The pattern with "*.<extension>" first, the others after it in their order.
+std::wstring PatternLedBy(std::wstring_view pattern, std::wstring_view extension) {
+  const std::wstring lead = L"*." + std::wstring(extension);
+  std::wstring rest;
+  bool found = false;
+  while (!pattern.empty()) {
+    const size_t end = std::min(pattern.find(L';'), pattern.size());
+    const std::wstring_view part = pattern.substr(0, end);
+    if (part == lead) {
+      found = true;
+    } else {
+      rest.append(rest.empty() ? L"" : L";").append(part);
+    }
+    pattern.remove_prefix(std::min(end + 1, pattern.size()));
+  }
+  if (!found) return rest;
+  return rest.empty() ? lead : lead + L";" + rest;
+}
+
+}  // namespace
 
 FilePicker::FilePicker(const PickerSpec& settings)
-    : settings_(settings), default_extension_(settings.default_extension), title_(settings.title) {
-  filter_.append(settings.filter_description).push_back(L'\0');
-  filter_.append(settings.filter_pattern).push_back(L'\0');
-  filter_.push_back(L'\0');
+    : settings_(settings),
+      filter_(FilterText(settings.filter_description, settings.filter_pattern)),
+      default_extension_(settings.default_extension),
+      title_(settings.title) {
   settings.initial_name.copy(file_name_.data(), file_name_.size() - 1);
+}
+
+void FilePicker::set_default_extension(std::wstring_view extension) {
+  default_extension_ = extension;
+  filter_ =
+      FilterText(settings_.filter_description, PatternLedBy(settings_.filter_pattern, extension));
 }
 
 OPENFILENAMEW FilePicker::Options(HWND owner, wchar_t* name_buffer) const {

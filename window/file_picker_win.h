@@ -25,6 +25,9 @@ class FilePicker {
   // The settings the picker is shown with, for the given name buffer.
   OPENFILENAMEW Options(HWND owner, wchar_t* name_buffer) const;
   std::wstring kept_name() const { return file_name_.data(); }
+  // Makes `extension` the one added to a bare name. Pickers add the first extension of the
+  // filter's pattern ahead of the default one, so it also moves to the front of the pattern.
+  void set_default_extension(std::wstring_view extension);
 
  private:
   PickerSpec settings_;

@@ -4,7 +4,7 @@
 #include <commctrl.h>
 
 #include "job/job_host_win.h"
-#include "job/run_job.h"
+#include "window/job_watch_win.h"
 #include "window/main_window_win.h"
 #include "window/setting.h"
 
@@ -39,8 +39,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
   if (!folder) return Refuse(folder.message());
 
   veltrane::Win32JobHost host;
+  veltrane::JobWatch jobs(host);
   veltrane::MainWindow window({
-      [&host](const veltrane::JobPaths& paths) { return veltrane::RunJob(paths, host); },
+      [&jobs](const veltrane::JobPaths& paths, HWND window) { return jobs.Start(paths, window); },
+      [&jobs] { return jobs.Finish(); },
       *folder,
       veltrane::ApplicationName(*executable),
   });

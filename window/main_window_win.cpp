@@ -2,6 +2,7 @@
 
 #include "common/system_error_win.h"
 #include "common/text.h"
+#include "window/job_watch_win.h"
 #include "window/setting_win.h"
 
 namespace veltrane {
@@ -171,7 +172,7 @@ LRESULT CALLBACK MainWindow::Procedure(HWND hwnd, UINT message, WPARAM wparam,
   try {
     return self->Handle(hwnd, message, wparam, lparam);
   } catch (const std::exception& failure) {
-    ShowError(hwnd, std::string("Unexpected failure: ") + failure.what());
+    self->ShowFailure(std::string("Unexpected failure: ") + failure.what());
     return 0;
   }
 }
@@ -192,6 +193,9 @@ LRESULT MainWindow::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
     case WM_ENDSESSION:
       // The session ends the process without destroying the window: store now.
       if (wparam) StoreSettingOnce(false);
+      return 0;
+    case kJobEndedMessage:
+      OnJobEnded();
       return 0;
     case WM_DPICHANGED:
       OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
@@ -220,13 +224,38 @@ void MainWindow::OnCommand(int id) {
 void MainWindow::OnStart() {
   const JobPaths paths{Text(kArchiverBox), Text(kMapBox), Text(kDestinationBox),
                        deps_.program_folder};
-  if (auto ran = deps_.run_job(paths); !ran) ShowError(hwnd_, ran.message());
+  if (auto ran = deps_.run_job(paths, hwnd_); !ran) ShowFailure(ran.message());
+}
+
+// The facts are taken as the script ends; a report that comes while a picker or a message
+// box is open waits until that closes.
+void MainWindow::OnJobEnded() {
+  pending_report_ = deps_.finish_job();
+  ShowPendingReport();
+}
+
+void MainWindow::ShowPendingReport() {
+  if (modal_open_ > 0 || !pending_report_ || hwnd_ == nullptr) return;
+  const JobReport report = std::move(*pending_report_);
+  pending_report_.reset();
+  const std::wstring caption(kWindowCaption);
+  const UINT icon = report.success ? MB_ICONINFORMATION : MB_ICONWARNING;
+  ++modal_open_;
+  MessageBoxW(hwnd_, FromUtf8(report.text).c_str(), caption.c_str(), MB_OK | icon);
+  --modal_open_;
 }
 
 void MainWindow::OnBrowse(size_t row) {
+  const ControlId box = kPathRows[row].box.id;
+  if (box == kDestinationBox) {
+    pickers_[row].set_default_extension(DefaultMapExtension(Text(kMapBox)));
+  }
+  ++modal_open_;
   auto chosen = pickers_[row].Show(hwnd_);
-  if (!chosen) return ShowError(hwnd_, chosen.message());
-  if (chosen->has_value()) SetDlgItemTextW(hwnd_, kPathRows[row].box.id, (*chosen)->c_str());
+  --modal_open_;
+  if (!chosen) return ShowFailure(chosen.message());
+  if (chosen->has_value()) SetDlgItemTextW(hwnd_, box, (*chosen)->c_str());
+  ShowPendingReport();
 }
 
 void MainWindow::OnClose() {
@@ -238,7 +267,7 @@ void MainWindow::StoreSettingOnce(bool report_failure) {
   if (setting_stored_) return;
   setting_stored_ = true;
   auto stored = StoreArchiverPath(deps_.application_name, Text(kArchiverBox));
-  if (!stored && report_failure) ShowError(hwnd_, stored.message());
+  if (!stored && report_failure) ShowFailure(stored.message());
 }
 
 // Gives the focus back to the control that had it, e.g. after a picker or another window.
@@ -271,6 +300,14 @@ std::wstring MainWindow::Text(ControlId id) const {
 void ShowError(HWND owner, std::string_view message) {
   const std::wstring caption(kWindowCaption);
   MessageBoxW(owner, FromUtf8(message).c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+}
+
+// ShowError over the window, counted as open so that a job's report waits for it.
+void MainWindow::ShowFailure(std::string_view message) {
+  ++modal_open_;
+  ShowError(hwnd_, message);
+  --modal_open_;
+  ShowPendingReport();
 }
 
 }  // namespace veltrane

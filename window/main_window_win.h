@@ -4,12 +4,14 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "common/result.h"
 #include "common/unique_win.h"
 #include "job/job_paths.h"
+#include "job/verdict.h"
 #include "window/file_picker_win.h"
 #include "window/layout.h"
 
@@ -17,7 +19,10 @@ namespace veltrane {
 
 // What the main window needs from the rest of the program.
 struct MainWindowDeps {
-  std::function<Result<>(const JobPaths&)> run_job;
+  // Starts a job whose script's end is to be posted to the window as kJobEndedMessage.
+  std::function<Result<>(const JobPaths&, HWND window)> run_job;
+  // The report on the job whose end was posted.
+  std::function<JobReport()> finish_job;
   std::wstring program_folder;
   std::wstring application_name;  // names the remembered setting
   bool quit_on_destroy = true;    // the program ends with its only window
@@ -45,6 +50,8 @@ class MainWindow {
 
   void OnCommand(int id);
   void OnStart();
+  void OnJobEnded();
+  void ShowPendingReport();
   void OnBrowse(size_t row);
   void OnClose();
   void OnActivate(WPARAM wparam);
@@ -58,6 +65,7 @@ class MainWindow {
   int TextWidth(HFONT font, std::wstring_view text) const;
   void SizeClientArea();
   std::wstring Text(ControlId id) const;
+  void ShowFailure(std::string_view message);
 
   MainWindowDeps deps_;
   HWND hwnd_ = nullptr;
@@ -65,6 +73,8 @@ class MainWindow {
   HWND focus_before_deactivation_ = nullptr;
   int dpi_ = 96;
   bool setting_stored_ = false;
+  int modal_open_ = 0;  // pickers and message boxes open over the window
+  std::optional<JobReport> pending_report_;
   std::array<FilePicker, kPathRows.size()> pickers_{FilePicker(*kPathRows[0].picker),
                                                     FilePicker(*kPathRows[1].picker),
                                                     FilePicker(*kPathRows[2].picker)};

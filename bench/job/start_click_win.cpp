@@ -2,8 +2,8 @@
 // this process; each click is a SendMessageW(BM_CLICK) on the button, timed from the call to
 // its return, which is when the handler has written the files and launched the script:
 //   bench_start_click <archiver.exe> <map> <work folder> <runs>
-// Each launched script is waited for (destination in place, scratch map gone) before the
-// next click, so runs never overlap. For comparison, each click is paired with the launch
+// Each job's report box is waited for, checked to be a success and closed before the next
+// click, so runs never overlap. For comparison, each click is paired with the launch
 // alone: the same host's LaunchScript of a script that only copies the map, timed the same
 // way and waited for the same way. Prints:
 //   click <median ms> <max ms> launch <median ms> <max ms>
@@ -20,7 +20,7 @@
 #include "bench/job/bench_clock_win.h"
 #include "common/text.h"
 #include "job/job_host_win.h"
-#include "job/run_job.h"
+#include "window/job_watch_win.h"
 #include "window/layout.h"
 #include "window/main_window_win.h"
 
@@ -59,7 +59,11 @@ class Watchdog {
           while (!stop_) {
             const double since = armed_at_.load();
             if (since > 0 && NowMs() - since > 20000) {
-              Die("a click did not return within 20 s (an error box?)");
+              wchar_t text[1024] = {};
+              if (HWND box = FindWindowW(L"#32770", L"Veltrane")) {
+                GetDlgItemTextW(box, 0xFFFF, text, 1024);
+              }
+              Die("a click did not return within 20 s: [" + veltrane::ToUtf8(text) + "]");
             }
             Sleep(50);
           }
@@ -76,6 +80,38 @@ class Watchdog {
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
+
+// Runs messages until the job's report box has come and been closed: the box runs modally
+// inside the window's handler, so another thread reads and closes it.
+std::wstring AwaitReport() {
+  std::atomic<bool> closed{false};
+  std::wstring text;
+  std::thread closer([&] {
+    const double since = NowMs();
+    while (NowMs() - since < kTimeoutMs) {
+      HWND box = FindWindowW(L"#32770", L"Veltrane");
+      DWORD process = 0;
+      if (box != nullptr) GetWindowThreadProcessId(box, &process);
+      if (process == GetCurrentProcessId() && IsWindowVisible(box)) {
+        wchar_t buffer[1024] = {};
+        GetDlgItemTextW(box, 0xFFFF, buffer, 1024);
+        text = buffer;
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        closed = true;
+        return;
+      }
+      Sleep(5);
+    }
+    closed = true;
+  });
+  while (!closed) {
+    veltrane::bench::PumpMessages();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+  closer.join();
+  veltrane::bench::PumpMessages();
+  return text;
+}
 
 }  // namespace
 
@@ -94,8 +130,10 @@ int wmain(int argc, wchar_t** argv) {
   CreateDirectoryW(program_folder.c_str(), nullptr);
 
   veltrane::Win32JobHost host;
+  veltrane::JobWatch jobs(host);
   veltrane::MainWindow window({
-      [&host](const veltrane::JobPaths& paths) { return veltrane::RunJob(paths, host); },
+      [&jobs](const veltrane::JobPaths& paths, HWND w) { return jobs.Start(paths, w); },
+      [&jobs] { return jobs.Finish(); },
       program_folder,
       L"veltrane-bench-click",
       false,
@@ -122,13 +160,9 @@ int wmain(int argc, wchar_t** argv) {
     SendMessageW(start, BM_CLICK, 0, 0);
     clicks.push_back(NowMs() - before);
     watchdog.Disarm();
-    if (veltrane::bench::WaitUntil(
-            [&] {
-              return !veltrane::bench::Exists(kScratch) && veltrane::bench::Exists(destination) &&
-                     veltrane::bench::ClosedByWriters(destination);
-            },
-            kTimeoutMs, true) < 0) {
-      Die("the job launched by a click did not finish");
+    const std::wstring report = AwaitReport();
+    if (report.find(L"is ready") == std::wstring::npos) {
+      Die("the job's report is no success: [" + veltrane::ToUtf8(report) + "]");
     }
 
     Clear({}, {job_script});  // the job's script has ended before the launch is timed
@@ -139,8 +173,9 @@ int wmain(int argc, wchar_t** argv) {
     launches.push_back(NowMs() - launch_before);
     if (veltrane::bench::WaitUntil(
             [&] {
+              // The host keeps this script's process too, and refuses the next job while it runs.
               return veltrane::bench::SizeOf(copy_destination) == map_size &&
-                     veltrane::bench::ClosedByWriters(copy_destination);
+                     veltrane::bench::ClosedByWriters(copy_destination) && !host.ScriptRunning();
             },
             kTimeoutMs, true) < 0) {
       Die("the launched copy did not finish");

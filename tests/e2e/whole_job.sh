@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole job as a user runs it: the real window, driven from outside, gets our archiver,
-# a map and a destination, and "Start!" makes the protected copy. StormLib then checks the
+# a map and a destination, and "Start!" makes the protected copy and reports it a success in
+# a message box that names the destination. StormLib then checks the
 # copy natively: war3map.wtg present and empty, every other member identical, verification
 # clean, the source untouched, c:\temp.w3m gone. The program folder and both map paths have
 # spaces, a percent sign and accented letters.
@@ -57,21 +58,16 @@ type_box() {
   drv_fail "box $1 never got [$2]"
 }
 
-# run_job SOURCE DESTINATION: fills the boxes, presses Start! and waits until the
-# destination holds a new file and the scratch map is gone.
+# run_job SOURCE DESTINATION: fills the boxes, presses Start!, and checks that the job's
+# report is the success box naming the destination, which it closes.
 run_job() {
-  local source=$1 destination=$2 before deadline
-  before=$(sha1sum "$maps/$destination" 2>/dev/null || true)
+  local source=$1 destination=$2
   type_box 101 "$DRV_ROOT_WIN\\mpqadd.exe"
   type_box 102 "$maps_win\\$source"
   type_box 103 "$maps_win\\$destination"
   drv_press 204
-  deadline=$((SECONDS + 60))
-  until [ -f "$maps/$destination" ] && [ ! -e "$scratch" ] &&
-    [ "$(sha1sum "$maps/$destination")" != "$before" ]; do
-    [ "$SECONDS" -ge "$deadline" ] && drv_fail "the job did not finish: $source -> $destination"
-    sleep 0.1
-  done
+  drv_expect "the report" "The protected copy is ready: \"$maps_win\\$destination\"." \
+    "$(drv_message_box 18)"
   drv_expect "windows besides the main one" "" "$(drv_other_windows)"
 }
 

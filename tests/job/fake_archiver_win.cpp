@@ -2,6 +2,8 @@
 // arguments and the current folder, one per line in UTF-8, in "archiver-call.txt" beside
 // itself) and, like "a <archive> <file> <name>", appends the named file's bytes and a
 // marker to the archive, so a test can see that the copy came before it and the move after.
+// Copied under a name with "idle" in it, it changes nothing and still exits 0, as an archiver
+// that fails without saying so; with "slow" in it, it first waits eight seconds.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -24,7 +26,17 @@ std::wstring CurrentFolder() {
 
 }  // namespace
 
+std::wstring OwnName() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring full(path, length);
+  return full.substr(full.find_last_of(L'\\') + 1);
+}
+
 int wmain() {
+  const std::wstring name = OwnName();
+  if (name.find(L"slow") != std::wstring::npos) Sleep(8000);
+  if (name.find(L"idle") != std::wstring::npos) return 0;
   int count = 0;
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
   if (args == nullptr) return 3;

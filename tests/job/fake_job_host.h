@@ -1,6 +1,7 @@
 #pragma once
 // A job host that records every call in order and can be told to fail one operation.
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -23,6 +24,11 @@ class FakeJobHost : public JobHost {
   std::wstring failing_write;  // WriteFile to this path fails
   bool launch_fails = false;
   bool paths_are_same = false;
+  bool script_running = false;
+  bool root_refuses_new_files = false;
+  bool scratch_undeletable = false;
+  std::map<std::wstring, FileIdentity> identities;
+  std::map<std::wstring, std::string> contents;  // what OpenToRead gives
 
   Result<> WriteFile(const std::wstring& path, std::string_view bytes) override {
     calls.push_back({"write", path, std::string(bytes)});
@@ -51,6 +57,31 @@ class FakeJobHost : public JobHost {
     calls.push_back({"launch", script_path, ToUtf8(working_folder)});
     if (launch_fails) return Fail("Cannot start \"" + ToUtf8(script_path) + "\": not found");
     return {};
+  }
+  bool ScriptRunning() override { return script_running; }
+  Result<> CheckCanCreate(const std::wstring& path) override {
+    if (root_refuses_new_files) return Fail("Cannot create \"" + ToUtf8(path) + "\": denied");
+    return {};
+  }
+  Result<> CheckCanDelete(const std::wstring& path) override {
+    if (scratch_undeletable) return Fail("Cannot delete \"" + ToUtf8(path) + "\": denied");
+    return {};
+  }
+  std::wstring FullPath(const std::wstring& path, const std::wstring& base) override {
+    return path.find(L':') == std::wstring::npos ? base + L"\\" + path : path;
+  }
+  std::optional<FileIdentity> Identify(const std::wstring& path) override {
+    calls.push_back({"identify", path, {}});
+    const auto found = identities.find(path);
+    if (found == identities.end()) return std::nullopt;
+    return found->second;
+  }
+  Result<std::unique_ptr<mpq::ByteSource>> OpenToRead(const std::wstring& path) override {
+    const auto found = contents.find(path);
+    if (found == contents.end()) return Fail("Cannot open \"" + ToUtf8(path) + "\": gone");
+    const auto* bytes = reinterpret_cast<const std::byte*>(found->second.data());
+    return std::unique_ptr<mpq::ByteSource>(
+        std::make_unique<mpq::MemorySource>(std::span(bytes, found->second.size())));
   }
 };
 

@@ -27,21 +27,78 @@ TEST(RunJob, WritesPlaceholderThenAsksThenWritesScriptThenLaunches) {
   FakeJobHost host;
   ASSERT_TRUE(RunJob(kPaths, host));
 
-  ASSERT_EQ(Operations(host), (std::vector<std::string>{"write", "exists", "write", "launch"}));
+  ASSERT_EQ(Operations(host),
+            (std::vector<std::string>{"exists", "write", "exists", "write", "identify", "launch"}));
+  host.calls.erase(host.calls.begin());  // the scratch check's own question
   EXPECT_EQ(host.calls[0].path, L"C:\\Tools\\Veltrane\\war3map.wtg");
   EXPECT_EQ(host.calls[0].bytes, "");
   EXPECT_EQ(host.calls[1].path, L"c:\\temp.w3m");
   EXPECT_EQ(host.calls[2].path, L"C:\\Tools\\Veltrane\\temp.bat");
   EXPECT_EQ(host.calls[2].bytes, Bytes(ComposeScript(kPaths, false)));
-  EXPECT_EQ(host.calls[3].path, L"C:\\Tools\\Veltrane\\temp.bat");
-  EXPECT_EQ(host.calls[3].bytes, "C:\\Tools\\Veltrane") << "the launch's working folder";
+  EXPECT_EQ(host.calls[3].path, L"c:\\MyMapProtected.w3m") << "the destination before the launch";
+  EXPECT_EQ(host.calls[4].path, L"C:\\Tools\\Veltrane\\temp.bat");
+  EXPECT_EQ(host.calls[4].bytes, "C:\\Tools\\Veltrane") << "the launch's working folder";
+}
+
+TEST(RunJob, TheLaunchKeepsTheDestinationAndItsIdentityBeforeTheLaunch) {
+  FakeJobHost host;
+  JobPaths paths = kPaths;
+  paths.destination = L"out.w3m";
+  host.identities[L"C:\\Tools\\Veltrane\\out.w3m"] = {7, 42, 100, 5};
+  const auto launch = RunJob(paths, host);
+  ASSERT_TRUE(launch);
+  EXPECT_EQ(launch->destination, L"out.w3m");
+  EXPECT_EQ(launch->destination_full, L"C:\\Tools\\Veltrane\\out.w3m");
+  EXPECT_EQ(launch->destination_before, (FileIdentity{7, 42, 100, 5}));
+}
+
+struct EarlyRefusal {
+  const char* label;
+  void (*arrange)(FakeJobHost&);
+  const char* says;
+};
+
+class RunJobRefusesFirst : public ::testing::TestWithParam<EarlyRefusal> {};
+
+// These come before the input checks: the paths here would be refused too.
+TEST_P(RunJobRefusesFirst, WritingAndLaunchingNothing) {
+  FakeJobHost host;
+  GetParam().arrange(host);
+  const auto result = RunJob(JobPaths{L"a\"", L"s", L"s", L"C:\\V"}, host);
+  ASSERT_FALSE(result);
+  EXPECT_NE(result.message().find(GetParam().says), std::string::npos) << result.message();
+  for (const auto& call : host.calls) EXPECT_EQ(call.operation, "exists");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RunningJobOrScratch, RunJobRefusesFirst,
+    ::testing::Values(EarlyRefusal{"JobRunning", [](FakeJobHost& h) { h.script_running = true; },
+                                   "A job is still running"},
+                      EarlyRefusal{"RootRefusesNewFiles",
+                                   [](FakeJobHost& h) { h.root_refuses_new_files = true; },
+                                   "Cannot create \"c:\\temp.w3m\": denied"},
+                      EarlyRefusal{"ScratchUndeletable",
+                                   [](FakeJobHost& h) {
+                                     h.existing_files.insert(L"c:\\temp.w3m");
+                                     h.scratch_undeletable = true;
+                                   },
+                                   "Cannot delete \"c:\\temp.w3m\": denied"},
+                      EarlyRefusal{"AdviceForTheScratch",
+                                   [](FakeJobHost& h) { h.root_refuses_new_files = true; },
+                                   "Run Veltrane as administrator."}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(RunJob, AnAbsentScratchMapNeedsNoDeleteCheck) {
+  FakeJobHost host;
+  host.scratch_undeletable = true;
+  EXPECT_TRUE(RunJob(kPaths, host));
 }
 
 TEST(RunJob, TheDelLineFollowsWhetherTheScratchMapExistsWhenComposing) {
   FakeJobHost host;
   host.existing_files.insert(L"c:\\temp.w3m");
   ASSERT_TRUE(RunJob(kPaths, host));
-  EXPECT_EQ(host.calls[2].bytes, Bytes(ComposeScript(kPaths, true)));
+  EXPECT_EQ(host.calls[3].bytes, Bytes(ComposeScript(kPaths, true)));
 }
 
 TEST(RunJob, DriveRootFolderIsUsedAsGiven) {
@@ -49,14 +106,15 @@ TEST(RunJob, DriveRootFolderIsUsedAsGiven) {
   JobPaths paths = kPaths;
   paths.program_folder = L"C:\\";
   ASSERT_TRUE(RunJob(paths, host));
-  EXPECT_EQ(host.calls[0].path, L"C:\\\\war3map.wtg");
-  EXPECT_EQ(host.calls[3].path, L"C:\\\\temp.bat");
+  EXPECT_EQ(host.calls[1].path, L"C:\\\\war3map.wtg");
+  EXPECT_EQ(host.calls[5].path, L"C:\\\\temp.bat");
 }
 
 TEST(RunJob, EmptyOrNonsensicalPathsStillWriteBothFilesAndLaunch) {
   FakeJobHost host;
   ASSERT_TRUE(RunJob(JobPaths{L"", L"*.w3m", L"  ", L"C:\\Tools"}, host));
-  EXPECT_EQ(Operations(host), (std::vector<std::string>{"write", "exists", "write", "launch"}));
+  EXPECT_EQ(Operations(host),
+            (std::vector<std::string>{"exists", "write", "exists", "write", "identify", "launch"}));
 }
 
 TEST(RunJob, AFailedWriteStopsTheRunAndKeepsEarlierSteps) {
@@ -65,7 +123,7 @@ TEST(RunJob, AFailedWriteStopsTheRunAndKeepsEarlierSteps) {
   const auto result = RunJob(kPaths, host);
   ASSERT_FALSE(result);
   EXPECT_NE(result.message().find("C:\\Tools\\Veltrane\\temp.bat"), std::string::npos);
-  EXPECT_EQ(Operations(host), (std::vector<std::string>{"write", "exists", "write"}));
+  EXPECT_EQ(Operations(host), (std::vector<std::string>{"exists", "write", "exists", "write"}));
   EXPECT_TRUE(host.existing_files.count(L"C:\\Tools\\Veltrane\\war3map.wtg"));
 }
 
@@ -73,7 +131,7 @@ TEST(RunJob, AFailedPlaceholderWriteWritesNoScript) {
   FakeJobHost host;
   host.failing_write = L"C:\\Tools\\Veltrane\\war3map.wtg";
   ASSERT_FALSE(RunJob(kPaths, host));
-  EXPECT_EQ(Operations(host), (std::vector<std::string>{"write"}));
+  EXPECT_EQ(Operations(host), (std::vector<std::string>{"exists", "write"}));
 }
 
 TEST(RunJob, AFailedLaunchComesBackWithItsMessage) {
@@ -96,7 +154,7 @@ TEST_P(RunJobRefuses, BeforeAnythingIsWrittenAndNamesTheBox) {
   FakeJobHost host;
   const auto result = RunJob(GetParam().paths, host);
   ASSERT_FALSE(result);
-  EXPECT_TRUE(host.calls.empty());
+  EXPECT_EQ(Operations(host), std::vector<std::string>{"exists"}) << "the scratch check only";
   EXPECT_NE(result.message().find(GetParam().named_box), std::string::npos) << result.message();
 }
 
@@ -119,7 +177,7 @@ TEST(RunJob, SameFileRefusalReliesOnTheHostsComparison) {
   FakeJobHost host;
   host.paths_are_same = true;
   ASSERT_FALSE(RunJob(kPaths, host));
-  EXPECT_TRUE(host.calls.empty());
+  EXPECT_EQ(Operations(host), std::vector<std::string>{"exists"});
 }
 
 TEST(RunJob, LatinLettersThatTheCodePageHoldsAreAccepted) {
@@ -127,7 +185,7 @@ TEST(RunJob, LatinLettersThatTheCodePageHoldsAreAccepted) {
   JobPaths paths = kPaths;
   paths.source = L"c:\\Cart\x00e9s.w3m";
   ASSERT_TRUE(RunJob(paths, host));
-  EXPECT_NE(host.calls[2].bytes.find("Cart\xe9s.w3m"), std::string::npos);
+  EXPECT_NE(host.calls[3].bytes.find("Cart\xe9s.w3m"), std::string::npos);
 }
 
 }  // namespace

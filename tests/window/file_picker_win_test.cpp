@@ -1,4 +1,9 @@
+#include <windows.h>
+
+#include <commctrl.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include "tests/window/window_fixture_win.h"
 #include "window/layout.h"
@@ -8,6 +13,38 @@ namespace {
 
 using testing::DialogAnswerer;
 using testing::MainWindowTest;
+
+// The names in a picker's file list: a list view in Explorer-style pickers, else a list box.
+BOOL CALLBACK CollectListed(HWND child, LPARAM out) {
+  auto& names = *reinterpret_cast<std::vector<std::wstring>*>(out);
+  wchar_t class_name[64] = {};
+  GetClassNameW(child, class_name, 64);
+  wchar_t text[MAX_PATH] = {};
+  if (std::wstring(class_name) == WC_LISTVIEWW) {
+    const int count = static_cast<int>(SendMessageW(child, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      LVITEMW item{};
+      item.pszText = text;
+      item.cchTextMax = MAX_PATH;
+      SendMessageW(child, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(&item));
+      names.emplace_back(text);
+    }
+  } else if (std::wstring(class_name) == L"ListBox" && GetDlgCtrlID(child) == 0x460) {
+    const int count = static_cast<int>(SendMessageW(child, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      if (SendMessageW(child, LB_GETTEXTLEN, i, 0) >= MAX_PATH) continue;
+      SendMessageW(child, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+      names.emplace_back(text);
+    }
+  }
+  return TRUE;
+}
+
+std::vector<std::wstring> ListedNames(HWND dialog) {
+  std::vector<std::wstring> names;
+  EnumChildWindows(dialog, &CollectListed, reinterpret_cast<LPARAM>(&names));
+  return names;
+}
 
 struct ExpectedPicker {
   int button;
@@ -21,10 +58,10 @@ TEST_F(MainWindowTest, EachPickerHasItsTitleFilterInitialNameAndDefaultExtension
   const ExpectedPicker expected[] = {
       {kArchiverBrowse, L"Select MPQ2K.exe", L"*.exe",
        std::wstring(L"EXE Files (*.exe)\0*.exe\0\0", 26), L"exe"},
-      {kMapBrowse, L"Select Map...", L"*.w3m",
-       std::wstring(L"Warcraft III Map (*.w3m)\0*.w3m\0\0", 33), L"w3m"},
-      {kDestinationBrowse, L"Select Map...", L"*.w3m",
-       std::wstring(L"Warcraft III Map (*.w3m)\0*.w3m\0\0", 33), L"w3m"},
+      {kMapBrowse, L"Select Map...", L"",
+       std::wstring(L"Warcraft III Map (*.w3m;*.w3x)\0*.w3m;*.w3x\0\0", 44), L"w3m"},
+      {kDestinationBrowse, L"Select Map...", L"",
+       std::wstring(L"Warcraft III Map (*.w3m;*.w3x)\0*.w3m;*.w3x\0\0", 44), L"w3m"},
   };
   for (const auto& picker : expected) {
     SCOPED_TRACE(picker.button);
@@ -60,8 +97,7 @@ TEST_F(MainWindowTest, AConfirmedNameFillsTheBoxAndACancelLeavesItAsTyped) {
   }
   EXPECT_EQ(Text(kMapBox), chosen);
   EXPECT_EQ(window_->picker(kMapBrowse).kept_name(), chosen);
-  EXPECT_EQ(window_->picker(kDestinationBrowse).kept_name(), L"*.w3m")
-      << "the map pickers are separate";
+  EXPECT_EQ(window_->picker(kDestinationBrowse).kept_name(), L"") << "the map pickers are separate";
 
   SetText(kMapBox, L"typed after choosing");
   {
@@ -80,12 +116,49 @@ TEST_F(MainWindowTest, AConfirmedNameFillsTheBoxAndACancelLeavesItAsTyped) {
   EXPECT_EQ(Text(kArchiverBox), L"c:\\mpq2k\\mpq2k.exe") << "cancel on first use kept the path";
 }
 
-TEST_F(MainWindowTest, TheSavePickerAddsTheMapExtensionToABareName) {
+TEST_F(MainWindowTest, TheSavePickerAddsTheSourceMapsExtensionToABareName) {
   const std::wstring bare = testing::TempPath(L"protected");
-  DialogAnswerer confirm(L"Select Map...", [&](HWND dialog) { Answer(dialog, bare.c_str()); });
-  Click(kDestinationBrowse);
-  ASSERT_TRUE(confirm.Found());
-  EXPECT_EQ(Text(kDestinationBox), bare + L".w3m");
+  const std::pair<std::wstring, std::wstring> cases[] = {{L"", L".w3m"},
+                                                         {L"c:\\maps\\old.w3m", L".w3m"},
+                                                         {L"c:\\maps\\New.W3X", L".w3x"},
+                                                         {L"c:\\maps.w3x\\plain", L".w3m"}};
+  for (const auto& [source, extension] : cases) {
+    SCOPED_TRACE(std::string(source.begin(), source.end()));
+    SetText(kMapBox, source);
+    DialogAnswerer confirm(L"Select Map...", [&](HWND dialog) { Answer(dialog, bare.c_str()); });
+    Click(kDestinationBrowse);
+    ASSERT_TRUE(confirm.Found());
+    EXPECT_EQ(Text(kDestinationBox), bare + extension);
+  }
+}
+
+// Both kinds of map show in each map picker's own list, as read from the dialog.
+TEST_F(MainWindowTest, TheMapPickersListExpansionAndClassicMaps) {
+  const std::wstring folder = testing::TempPath(L"maps-both-" + std::to_wstring(GetTickCount()));
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  for (const wchar_t* name : {L"classic.w3m", L"expansion.w3x", L"notes.txt"}) {
+    HANDLE file = CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+  }
+  for (const int button : {kMapBrowse, kDestinationBrowse}) {
+    SCOPED_TRACE(button);
+    std::vector<std::wstring> listed;
+    DialogAnswerer browse(L"Select Map...", [&](HWND dialog) {
+      // Typing a folder and confirming opens it; then the list shows what the filter lets in.
+      Answer(dialog, folder.c_str());
+      for (int tries = 0; tries < 100 && listed.size() < 2; ++tries) {
+        Sleep(50);
+        listed = ListedNames(dialog);
+      }
+      PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    });
+    Click(button);
+    ASSERT_TRUE(browse.Found());
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (std::vector<std::wstring>{L"classic.w3m", L"expansion.w3x"}));
+  }
 }
 
 }  // namespace

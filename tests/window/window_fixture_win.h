@@ -106,12 +106,12 @@ class MainWindowTest : public ::testing::Test {
   void SetUp() override { CreateWindowUnderTest(); }
 
   void CreateWindowUnderTest() {
-    window_ =
-        std::make_unique<MainWindow>(MainWindowDeps{[this](const JobPaths& paths) -> Result<> {
-                                                      jobs_.push_back(paths);
-                                                      return job_result_;
-                                                    },
-                                                    program_folder_, application_name_, false});
+    window_ = std::make_unique<MainWindow>(
+        MainWindowDeps{[this](const JobPaths& paths, HWND) -> Result<> {
+                         jobs_.push_back(paths);
+                         return job_result_;
+                       },
+                       [this] { return job_report_; }, program_folder_, application_name_, false});
     ASSERT_TRUE(window_->Create(SW_SHOWNORMAL));
     Pump();
   }
@@ -128,6 +128,7 @@ class MainWindowTest : public ::testing::Test {
   std::unique_ptr<MainWindow> window_;
   std::vector<JobPaths> jobs_;
   Result<> job_result_;
+  JobReport job_report_;
 };
 
 }  // namespace veltrane::testing

@@ -350,3 +350,18 @@ drv_other_windows() {
     [ "$id" = "$DRV_WIN" ] || xdotool getwindowname "$id"
   done
 }
+
+# drv_message_box SECONDS: waits up to SECONDS (at most 18) for the program's message box,
+# captioned like the window, prints its text and closes it.
+drv_message_box() {
+  local text deadline=$((SECONDS + 5))
+  text=$(drv_peek_window "$DRV_CAPTION" --class '#32770' --wait "$1" --text 65535) ||
+    drv_fail "no message box within $1 s"
+  drv_peek_window "$DRV_CAPTION" --class '#32770' --close >/dev/null ||
+    drv_fail "could not close the message box"
+  while drv_peek_window "$DRV_CAPTION" --class '#32770' --hwnd >/dev/null; do
+    [ "$SECONDS" -ge "$deadline" ] && drv_fail "the message box did not close"
+    sleep 0.05
+  done
+  printf '%s\n' "$text"
+}

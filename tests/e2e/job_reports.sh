@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The job's report on the real window under Wine, with the real command interpreter: each
+# way a job can go wrong gives a warning that says what the files show, never a success; a
+# second "Start!" is refused while a job runs, a picker meanwhile does not lose the report,
+# and quitting while a script runs lets it finish.
+# usage: job_reports.sh VELTRANE_EXE PEEK_EXE FAKE_ARCHIVER_EXE E2E_MAPS_TOOL
+set -euo pipefail
+. "$(dirname "$0")/../window/external/driver.sh"
+maps_tool=$4
+[ -x "$maps_tool" ] || drv_fail "no map tool at $maps_tool (build the native preset first)"
+
+drv_init reports "$1" "$2"
+cp "$3" "$DRV_ROOT/idle-archiver.exe"
+cp "$3" "$DRV_ROOT/slow-idle-archiver.exe"
+scratch="$WINEPREFIX/drive_c/temp.w3m"
+"$maps_tool" make "$DRV_ROOT/map.w3m" 1 || drv_fail "could not make the map"
+
+# job ARCHIVER SOURCE DESTINATION: fills the boxes (names in the program folder) and
+# presses Start!.
+job() {
+  drv_type_into 101 "$DRV_ROOT_WIN\\$1"
+  drv_type_into 102 "$DRV_ROOT_WIN\\$2"
+  drv_type_into 103 "$DRV_ROOT_WIN\\$3"
+  drv_press 204
+}
+
+# expect_report WHAT NEEDLE...: the next message box holds every needle and is no success.
+expect_report() {
+  local what=$1 text needle
+  shift
+  text=$(drv_message_box 18)
+  for needle in "$@"; do
+    [[ $text == *"$needle"* ]] || drv_fail "$what: no [$needle] in [$text]"
+  done
+  [[ $text != *"is ready"* ]] || drv_fail "$what: reported as a success: [$text]"
+  drv_log "ok: $what: [$text]"
+}
+
+drv_start
+rm -f "$scratch"
+
+job idle-archiver.exe map.w3m out1.w3m
+expect_report "the archiver changed nothing" "\"$DRV_ROOT_WIN\\out1.w3m\"" "is not protected" \
+  "still holds data" "Do not publish"
+[ -f "$DRV_ROOT/out1.w3m" ] || drv_fail "the unprotected file was not left where it is"
+
+printf 'an older protected copy' >"$DRV_ROOT/stale.w3m"
+job idle-archiver.exe missing.w3m stale.w3m
+expect_report "the copy failed" "could not copy" "not replaced" "not from this job"
+drv_expect "the stale copy" "an older protected copy" "$(cat "$DRV_ROOT/stale.w3m")"
+
+job idle-archiver.exe map.w3m "no such folder\\out.w3m"
+expect_report "the move failed" "could not move" "still there" "not replaced"
+[ -f "$scratch" ] || drv_fail "the scratch map is gone after a failed move"
+rm -f "$scratch"
+
+job slow-idle-archiver.exe map.w3m out2.w3m
+drv_press 204
+expect_report "a second Start!" "A job is still running"
+dialog=$(drv_open_dialog 202 "Select Map...")
+drv_answer_dialog "$dialog" "Select Map..." drv_key Escape
+drv_expect "the boxes after the refusal" "$DRV_ROOT_WIN\\out2.w3m" "$(drv_text 103)"
+expect_report "the first job, after the refusal and a picker" "\"$DRV_ROOT_WIN\\out2.w3m\"" \
+  "is not protected"
+
+job slow-idle-archiver.exe map.w3m out3.w3m
+drv_activate
+drv_click 205
+drv_wait_exit 15 || drv_fail "the program did not end while its script ran"
+[ ! -e "$DRV_ROOT/out3.w3m" ] || drv_fail "the script had ended before Quit: nothing shown"
+drv_expect "the stored archiver path" "$DRV_ROOT_WIN\\slow-idle-archiver.exe" \
+  "$(drv_reg_value "$DRV_SETTINGS_KEY" LocMPQ2K)"
+drv_wait_file "$DRV_ROOT/out3.w3m" 30 || drv_fail "the script did not finish after the program ended"
+drv_log "ok: job reports"
