@@ -3,7 +3,7 @@
 // itself) and, like "a <archive> <file> <name>", appends the named file's bytes and a
 // marker to the archive, so a test can see that the copy came before it and the move after.
 // Copied under a name with "idle" in it, it changes nothing and still exits 0, as an archiver
-// that fails without saying so; with "slow" in it, it first waits eight seconds.
+// that fails without saying so; with "slow" in it, it first waits twenty seconds.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -35,7 +35,7 @@ std::wstring OwnName() {
 
 int wmain() {
   const std::wstring name = OwnName();
-  if (name.find(L"slow") != std::wstring::npos) Sleep(8000);
+  if (name.find(L"slow") != std::wstring::npos) Sleep(20000);
   if (name.find(L"idle") != std::wstring::npos) return 0;
   int count = 0;
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);

@@ -63,6 +63,9 @@ drv_expect "protected copy" "MAP-BYTES|added war3map.wtg (0 bytes)" \
   "$(cat "$DRV_ROOT/maps/My Map Protected.w3m")"
 drv_expect "source map" "MAP-BYTES" "$(cat "$DRV_ROOT/maps/My Map.w3m")"
 [ ! -e "$WINEPREFIX/drive_c/temp.w3m" ] || drv_fail "c:\\temp.w3m was left behind"
+# The stand-in archiver makes no map archive, so the report must not call the copy protected.
+report=$(drv_message_box 18)
+[[ $report == *"is not protected"* ]] || drv_fail "the report calls the stand-in's copy protected: [$report]"
 drv_expect "other windows of the program" "" "$(drv_other_windows)"
 
 # The script's console took the focus. A click on the caption activates the window again
