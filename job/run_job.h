@@ -16,6 +16,9 @@ struct JobLaunch {
   std::optional<FileIdentity> destination_before;  // the file there at the launch, if any
 };
 
+// The refusal of a job while another one's script runs.
+Error JobStillRunning();
+
 // Refuses first when a script of this program still runs, then when the scratch map can't
 // be made or replaced, then inputs that cannot be put into the script safely or a source and
 // destination naming the same file; a refusal writes and launches nothing. Otherwise writes
@@ -23,9 +26,6 @@ struct JobLaunch {
 // in that order, asking whether the scratch map exists between the two writes and noting
 // the destination's identity just before the launch. A failing step ends the run with its
 // message; the steps before it stay done.
-// The refusal of a job while another one's script runs.
-Error JobStillRunning();
-
 Result<JobLaunch> RunJob(const JobPaths& paths, JobHost& host);
 
 }  // namespace veltrane

@@ -73,8 +73,9 @@ TEST_P(VerdictFromFiles, GivesTheRightReport) {
   const JobReport report = Judge(launch.destination, GatherFacts(launch, host));
   EXPECT_EQ(report.success, c.success) << report.text;
   EXPECT_NE(report.text.find("\"Out.w3m\""), std::string::npos) << report.text;
-  for (const char* part : c.says)
+  for (const char* part : c.says) {
     EXPECT_NE(report.text.find(part), std::string::npos) << report.text;
+  }
   if (!c.success) EXPECT_EQ(report.text.find("ready"), std::string::npos) << report.text;
 }
 
