@@ -2,17 +2,26 @@
 // The one pair that turns little-endian bytes into words and back, the bounds-checked cursor
 // that decodes fields in sequence with it, and encoding into byte vectors.
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <vector>
 
 namespace veltrane::mpq {
 
-// The `size`-byte little-endian word at `at` (size at most 8).
+// The `size`-byte little-endian word at `at` (size at most 8). On a little-endian host the
+// bytes are the word's own, so one copy reads it; the cipher and the tables read millions.
 inline std::uint64_t LoadLe(const std::byte* at, std::size_t size) {
   std::uint64_t value = 0;
-  for (std::size_t i = size; i-- > 0;) value = (value << 8) | std::to_integer<std::uint64_t>(at[i]);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&value, at, size);
+  } else {
+    for (std::size_t i = size; i-- > 0;) {
+      value = (value << 8) | std::to_integer<std::uint64_t>(at[i]);
+    }
+  }
   return value;
 }
 inline std::uint32_t LoadLe32(const std::byte* at) {
@@ -21,7 +30,11 @@ inline std::uint32_t LoadLe32(const std::byte* at) {
 
 // Stores the low `size` bytes of `value` at `at`, least significant first.
 inline void StoreLe(std::byte* at, std::uint64_t value, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) at[i] = std::byte((value >> (8 * i)) & 0xFF);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(at, &value, size);
+  } else {
+    for (std::size_t i = 0; i < size; ++i) at[i] = std::byte((value >> (8 * i)) & 0xFF);
+  }
 }
 
 // Reads fields in sequence from a span; a read past the end fails and leaves the cursor
@@ -71,8 +84,7 @@ inline bool SliceOf(std::span<const std::byte> data, std::uint64_t offset, std::
 
 // Appends `value` as a `size`-byte little-endian word.
 inline void PutLe(std::vector<std::byte>& out, std::uint64_t value, std::size_t size) {
-  out.resize(out.size() + size);
-  StoreLe(out.data() + out.size() - size, value, size);
+  for (std::size_t i = 0; i < size; ++i) out.push_back(std::byte((value >> (8 * i)) & 0xFF));
 }
 inline void PutU16(std::vector<std::byte>& out, std::uint16_t value) {
   PutLe(out, value, 2);
