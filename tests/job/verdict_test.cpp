@@ -76,7 +76,9 @@ TEST_P(VerdictFromFiles, GivesTheRightReport) {
   for (const char* part : c.says) {
     EXPECT_NE(report.text.find(part), std::string::npos) << report.text;
   }
-  if (!c.success) EXPECT_EQ(report.text.find("ready"), std::string::npos) << report.text;
+  if (!c.success) {
+    EXPECT_EQ(report.text.find("ready"), std::string::npos) << report.text;
+  }
 }
 
 const std::string kProtected = ArchiveBytes({{"war3map.j", 0, 40}, {"war3map.wtg", 0, 0}});
