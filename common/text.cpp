@@ -93,4 +93,11 @@ std::wstring FromUtf8(std::string_view text) {
   return out;
 }
 
+std::string QuotedUtf8(std::wstring_view text) {
+  std::string quoted = "\"";
+  quoted += ToUtf8(text);
+  quoted += '"';
+  return quoted;
+}
+
 }  // namespace veltrane

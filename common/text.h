@@ -10,5 +10,7 @@ namespace veltrane {
 std::string ToUtf8(std::wstring_view text);
 // Invalid sequences become U+FFFD.
 std::wstring FromUtf8(std::string_view text);
+// The text in UTF-8 between double quotes, as messages name paths.
+std::string QuotedUtf8(std::wstring_view text);
 
 }  // namespace veltrane

@@ -58,7 +58,7 @@ std::wstring FullPathOf(const std::wstring& path, const std::wstring& base_folde
 std::string Describe(wchar_t c) {
   char code[16];
   std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-  return "\"" + ToUtf8(std::wstring(1, c)) + "\" (" + code + ")";
+  return QuotedUtf8(std::wstring(1, c)) + " (" + code + ")";
 }
 
 // Encodes text exactly in the OEM code page, or reports that it can't. A system whose OEM

@@ -13,10 +13,6 @@ struct NamedInput {
   const std::wstring& text;
 };
 
-std::string Quoted(std::wstring_view text) {
-  return "\"" + ToUtf8(text) + "\"";
-}
-
 // A double quote, CR, LF or NUL would end the template's quotes or the script line, and
 // whatever followed would run as a command of its own. No file name holds them.
 bool BreaksOutOfQuotes(std::wstring_view text) {
@@ -25,12 +21,12 @@ bool BreaksOutOfQuotes(std::wstring_view text) {
 
 Result<> CheckInput(const NamedInput& input, JobHost& host) {
   if (BreaksOutOfQuotes(input.text)) {
-    return Fail(std::string("Cannot use the ") + input.name + " " + Quoted(input.text) +
+    return Fail(std::string("Cannot use the ") + input.name + " " + QuotedUtf8(input.text) +
                 ": it contains a double quote, a line break or a NUL character, which no "
                 "file name can hold.");
   }
   if (auto encoded = host.EncodeForScript(input.text); !encoded) {
-    return Fail(std::string("Cannot use the ") + input.name + " " + Quoted(input.text) + ": " +
+    return Fail(std::string("Cannot use the ") + input.name + " " + QuotedUtf8(input.text) + ": " +
                 encoded.message());
   }
   return {};
@@ -45,7 +41,8 @@ Result<> CheckInputs(const JobPaths& paths, JobHost& host) {
     if (auto checked = CheckInput(input, host); !checked) return checked;
   }
   if (host.SameFile(paths.source, paths.destination, paths.program_folder)) {
-    return Fail("The map path and the destination path name the same file " + Quoted(paths.source) +
+    return Fail("The map path and the destination path name the same file " +
+                QuotedUtf8(paths.source) +
                 ". The job would replace the map with its protected copy; choose another "
                 "destination.");
   }

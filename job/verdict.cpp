@@ -61,7 +61,7 @@ JobFacts GatherFacts(const JobLaunch& launch, JobHost& host) {
 }
 
 JobReport Judge(const std::wstring& destination, const JobFacts& facts) {
-  const std::string named = "\"" + ToUtf8(destination) + "\"";
+  const std::string named = QuotedUtf8(destination);
   if (IsNew(facts) && facts.destination.state != Protection::kProtected) {
     return {false, "The file at " + named +
                        " is not protected: " + WhyUnprotected(facts.destination) +
