@@ -93,6 +93,22 @@ void WalkSearchPath(const Archive& archive, std::string_view name, Visit visit) 
   }
 }
 
+// Visits the entries on `name`'s search path that carry the name, in any locale, and point
+// at a block in use.
+template <class Visit>
+void WalkLiveEntries(const Archive& archive, std::string_view name, Visit visit) {
+  const std::uint32_t a = HashName(name, HashKind::kNameA);
+  const std::uint32_t b = HashName(name, HashKind::kNameB);
+  WalkSearchPath(archive, name, [&](std::uint32_t slot) {
+    const HashEntry& entry = archive.hashes[slot];
+    if (entry.name_a != a || entry.name_b != b || entry.block >= archive.blocks.size() ||
+        (archive.blocks[entry.block].flags & kFlagExists) == 0) {
+      return false;
+    }
+    return visit(slot);
+  });
+}
+
 }  // namespace
 
 Result<Archive> ParseArchive(ByteSource& source, std::string_view path) {
@@ -148,21 +164,23 @@ Result<Archive> ParseArchive(std::span<const std::byte> file, std::string_view p
 }
 
 std::optional<std::uint32_t> FindMember(const Archive& archive, std::string_view name) {
-  const std::uint32_t a = HashName(name, HashKind::kNameA);
-  const std::uint32_t b = HashName(name, HashKind::kNameB);
   std::optional<std::uint32_t> neutral;
   std::optional<std::uint32_t> localised;
-  WalkSearchPath(archive, name, [&](std::uint32_t slot) {
-    const HashEntry& entry = archive.hashes[slot];
-    if (entry.name_a != a || entry.name_b != b || entry.block >= archive.blocks.size() ||
-        (archive.blocks[entry.block].flags & kFlagExists) == 0) {
-      return false;
-    }
-    if (entry.locale == 0) neutral = slot;
+  WalkLiveEntries(archive, name, [&](std::uint32_t slot) {
+    if (archive.hashes[slot].locale == 0) neutral = slot;
     if (!localised) localised = slot;
     return neutral.has_value();
   });
   return neutral ? neutral : localised;
+}
+
+std::vector<std::uint32_t> MemberLengths(const Archive& archive, std::string_view name) {
+  std::vector<std::uint32_t> lengths;
+  WalkLiveEntries(archive, name, [&](std::uint32_t slot) {
+    lengths.push_back(archive.blocks[archive.hashes[slot].block].size);
+    return false;
+  });
+  return lengths;
 }
 
 std::optional<std::uint32_t> FindSlotFor(const Archive& archive, std::string_view name) {

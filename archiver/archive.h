@@ -38,6 +38,10 @@ Result<Archive> ParseArchive(std::span<const std::byte> file, std::string_view p
 // of any locale; nothing when the name isn't there.
 std::optional<std::uint32_t> FindMember(const Archive& archive, std::string_view name);
 
+// The recorded length of every entry named `name`, in any locale, that points at a block in
+// use, as the block table gives it: no member is read. Empty when the name isn't there.
+std::vector<std::uint32_t> MemberLengths(const Archive& archive, std::string_view name);
+
 // The first deleted or free slot on `name`'s search path, if the table has one.
 std::optional<std::uint32_t> FindSlotFor(const Archive& archive, std::string_view name);
 

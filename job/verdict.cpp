@@ -1,7 +1,6 @@
 #include "job/verdict.h"
 
 #include "archiver/archive.h"
-#include "archiver/member_lengths.h"
 #include "common/text.h"
 #include "job/job_paths.h"
 
