@@ -183,6 +183,15 @@ std::vector<std::uint32_t> MemberLengths(const Archive& archive, std::string_vie
   return lengths;
 }
 
+std::vector<BlockEntry> MemberBlocks(const Archive& archive, std::string_view name) {
+  std::vector<BlockEntry> blocks;
+  WalkLiveEntries(archive, name, [&](std::uint32_t slot) {
+    blocks.push_back(archive.blocks[archive.hashes[slot].block]);
+    return false;
+  });
+  return blocks;
+}
+
 std::optional<std::uint32_t> FindSlotFor(const Archive& archive, std::string_view name) {
   std::optional<std::uint32_t> found;
   WalkSearchPath(archive, name, [&](std::uint32_t slot) {

@@ -42,6 +42,9 @@ std::optional<std::uint32_t> FindMember(const Archive& archive, std::string_view
 // use, as the block table gives it: no member is read. Empty when the name isn't there.
 std::vector<std::uint32_t> MemberLengths(const Archive& archive, std::string_view name);
 
+// The block entry of every entry named `name`, in any locale, that points at a block in use.
+std::vector<BlockEntry> MemberBlocks(const Archive& archive, std::string_view name);
+
 // The first deleted or free slot on `name`'s search path, if the table has one.
 std::optional<std::uint32_t> FindSlotFor(const Archive& archive, std::string_view name);
 

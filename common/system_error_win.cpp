@@ -19,7 +19,9 @@ std::string SystemMessage(DWORD code) {
 }
 
 Error SystemFailure(std::string_view operation, std::wstring_view path, DWORD code) {
-  return CannotOn(operation, ToUtf8(path), SystemMessage(code));
+  Error error = CannotOn(operation, ToUtf8(path), SystemMessage(code));
+  error.system_code = code;
+  return error;
 }
 
 }  // namespace veltrane

@@ -58,12 +58,14 @@ Result<> CheckNoJobRunning(JobHost& host) {
   return JobStillRunning();
 }
 
-Result<> CheckScratch(JobHost& host) {
+Result<void, Refusal> CheckScratch(JobHost& host) {
   const std::wstring scratch(kScratchMap);
   auto checked = host.CheckCanCreate(scratch);
   if (checked && host.FileExists(scratch)) checked = host.CheckCanDelete(scratch);
-  if (!checked) return Fail(checked.message() + kRunAsAdministrator);
-  return {};
+  if (checked) return {};
+  const bool denied = checked.error().system_code == kAccessDeniedCode;
+  return Refusal(checked.message() + kRunAsAdministrator,
+                 denied ? DeniedPlace::kScratchMap : DeniedPlace::kNone, scratch);
 }
 
 }  // namespace
@@ -75,7 +77,7 @@ Error JobStillRunning() {
       "c:\\temp.w3m.");
 }
 
-Result<JobLaunch> RunJob(const JobPaths& paths, JobHost& host) {
+Result<JobLaunch, Refusal> RunJob(const JobPaths& paths, JobHost& host) {
   if (auto checked = CheckNoJobRunning(host); !checked) return checked.error();
   if (auto checked = CheckScratch(host); !checked) return checked.error();
   if (auto checked = CheckInputs(paths, host); !checked) return checked.error();

@@ -15,7 +15,7 @@ void JobWatch::StopWaiting() {
   wait_ = nullptr;
 }
 
-Result<> JobWatch::Start(const JobPaths& paths, HWND window) {
+Result<void, Refusal> JobWatch::Start(const JobPaths& paths, HWND window) {
   // The script may have ended with its report not yet taken: that job still counts.
   if (launch_) return JobStillRunning();
   auto launched = RunJob(paths, host_);

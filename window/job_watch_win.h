@@ -26,7 +26,7 @@ class JobWatch {
 
   // Runs the job; once its script is launched, its end is posted to `window`. Refused while
   // a job's report is still to come.
-  Result<> Start(const JobPaths& paths, HWND window);
+  Result<void, Refusal> Start(const JobPaths& paths, HWND window);
   // The report on the job whose end was posted; judged from the files as they are now.
   JobReport Finish();
 

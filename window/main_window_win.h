@@ -20,7 +20,7 @@ namespace veltrane {
 // What the main window needs from the rest of the program.
 struct MainWindowDeps {
   // Starts a job whose script's end is to be posted to the window as kJobEndedMessage.
-  std::function<Result<>(const JobPaths&, HWND window)> run_job;
+  std::function<Result<void, Refusal>(const JobPaths&, HWND window)> run_job;
   // The report on the job whose end was posted.
   std::function<JobReport()> finish_job;
   std::wstring program_folder;

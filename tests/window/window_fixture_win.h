@@ -107,7 +107,7 @@ class MainWindowTest : public ::testing::Test {
 
   void CreateWindowUnderTest() {
     window_ = std::make_unique<MainWindow>(
-        MainWindowDeps{[this](const JobPaths& paths, HWND) -> Result<> {
+        MainWindowDeps{[this](const JobPaths& paths, HWND) -> Result<void, Refusal> {
                          jobs_.push_back(paths);
                          return job_result_;
                        },
@@ -127,7 +127,7 @@ class MainWindowTest : public ::testing::Test {
                                    L"-" + std::to_wstring(GetTickCount());
   std::unique_ptr<MainWindow> window_;
   std::vector<JobPaths> jobs_;
-  Result<> job_result_;
+  Result<void, Refusal> job_result_;
   JobReport job_report_;
 };
 
