@@ -92,7 +92,10 @@ Result<JobLaunch, Refusal> RunJob(const JobPaths& paths, JobHost& host) {
   const std::wstring script_path = paths.program_folder + L"\\" + std::wstring(kScriptName);
   if (auto written = host.WriteFile(script_path, *script); !written) return written.error();
 
-  JobLaunch launch{paths.destination, host.FullPath(paths.destination, paths.program_folder), {}};
+  JobLaunch launch{paths.destination,
+                   host.FullPath(paths.destination, paths.program_folder),
+                   host.FullPath(paths.source, paths.program_folder),
+                   {}};
   launch.destination_before = host.Identify(launch.destination_full);
   // The script's own "cd" cannot change the drive, so it starts in the program folder:
   // the archiver must find the placeholder there under its relative name.

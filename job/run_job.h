@@ -13,6 +13,7 @@ namespace veltrane {
 struct JobLaunch {
   std::wstring destination;                        // as the box held it, for the report
   std::wstring destination_full;                   // where the script moves the copy
+  std::wstring source_full;                        // the map the script copies
   std::optional<FileIdentity> destination_before;  // the file there at the launch, if any
 };
 

@@ -1,6 +1,10 @@
 #include "job/verdict.h"
 
+#include <algorithm>
+#include <functional>
+
 #include "archiver/archive.h"
+#include "archiver/member.h"
 #include "common/text.h"
 #include "job/job_paths.h"
 
@@ -25,6 +29,10 @@ std::string WhyUnprotected(const ProtectionCheck& check) {
       return "it has no war3map.wtg (the archiver did not add it)";
     case Protection::kNotArchive:
       return "it is not a map archive (" + check.why_not_archive + ")";
+    case Protection::kTraceLeft:
+      return "its old trigger data is still inside the file, in space the archive no longer "
+             "uses, where archive tools can read it (the archiver did not clear it); the bundled "
+             "mpqadd.exe clears it";
     case Protection::kProtected:
       break;
   }
@@ -33,7 +41,53 @@ std::string WhyUnprotected(const ProtectionCheck& check) {
 
 }  // namespace
 
-ProtectionCheck CheckProtection(mpq::ByteSource& source, const std::wstring& path) {
+// Shorter stored data could turn up in any file by chance.
+constexpr std::size_t kLeastTraceBytes = 16;
+// The search reads this much at a time, besides what a needle needs to span two pieces.
+constexpr std::size_t kSearchPiece = 1 << 20;
+
+std::vector<std::vector<std::byte>> OldTriggerData(mpq::ByteSource& map, const std::wstring& path) {
+  auto archive = mpq::ParseArchive(map, ToUtf8(path));
+  if (!archive) return {};
+  std::vector<std::vector<std::byte>> stored_data;
+  for (const mpq::BlockEntry& block : mpq::MemberBlocks(*archive, ToUtf8(kPlaceholderName))) {
+    if (block.packed_size < kLeastTraceBytes) continue;
+    auto stored = mpq::ReadStoredBytes(map, *archive, block);
+    if (stored && stored->size() >= kLeastTraceBytes) stored_data.push_back(std::move(*stored));
+  }
+  return stored_data;
+}
+
+Result<bool> ContainsAny(mpq::ByteSource& source, std::span<const std::vector<std::byte>> needles) {
+  std::size_t longest = 0;
+  for (const auto& needle : needles) longest = std::max(longest, needle.size());
+  if (longest == 0) return false;
+  auto size = source.Size();
+  if (!size) return size.error();
+  // Each piece starts with the last longest-1 bytes of the one before, so a needle that
+  // spans two pieces is found whole in the second.
+  std::vector<std::byte> window;
+  std::uint64_t offset = 0;
+  while (offset < *size) {
+    const std::size_t kept = std::min(window.size(), longest - 1);
+    std::copy(window.end() - static_cast<std::ptrdiff_t>(kept), window.end(), window.begin());
+    const auto fresh =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kSearchPiece, *size - offset));
+    window.resize(kept + fresh);
+    auto read = source.ReadAt(offset, std::span(window).subspan(kept));
+    if (!read) return read.error();
+    offset += fresh;
+    for (const auto& needle : needles) {
+      if (needle.empty() || needle.size() > window.size()) continue;
+      const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
+      if (std::search(window.begin(), window.end(), searcher) != window.end()) return true;
+    }
+  }
+  return false;
+}
+
+ProtectionCheck CheckProtection(mpq::ByteSource& source, const std::wstring& path,
+                                std::span<const std::vector<std::byte>> old_trigger_data) {
   auto archive = mpq::ParseArchive(source, ToUtf8(path));
   if (!archive) return {Protection::kNotArchive, archive.message()};
   const auto lengths = mpq::MemberLengths(*archive, ToUtf8(kPlaceholderName));
@@ -41,6 +95,9 @@ ProtectionCheck CheckProtection(mpq::ByteSource& source, const std::wstring& pat
   for (const auto length : lengths) {
     if (length != 0) return {Protection::kPlaceholderData, {}};
   }
+  auto found = ContainsAny(source, old_trigger_data);
+  if (!found) return {Protection::kNotArchive, found.message()};
+  if (*found) return {Protection::kTraceLeft, {}};
   return {Protection::kProtected, {}};
 }
 
@@ -50,11 +107,15 @@ JobFacts GatherFacts(const JobLaunch& launch, JobHost& host) {
   facts.after = host.Identify(launch.destination_full);
   facts.scratch_left = host.FileExists(std::wstring(kScratchMap));
   if (!IsNew(facts)) return facts;
-  auto source = host.OpenToRead(launch.destination_full);
-  if (!source) {
-    facts.destination = {Protection::kNotArchive, source.message()};
+  std::vector<std::vector<std::byte>> old_trigger_data;
+  if (auto map = host.OpenToRead(launch.source_full)) {
+    old_trigger_data = OldTriggerData(**map, launch.source_full);
+  }
+  auto destination = host.OpenToRead(launch.destination_full);
+  if (!destination) {
+    facts.destination = {Protection::kNotArchive, destination.message()};
   } else {
-    facts.destination = CheckProtection(**source, launch.destination_full);
+    facts.destination = CheckProtection(**destination, launch.destination_full, old_trigger_data);
   }
   return facts;
 }

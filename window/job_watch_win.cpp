@@ -22,9 +22,11 @@ Result<void, Refusal> JobWatch::Start(const JobPaths& paths, HWND window) {
   if (!launched) return launched.error();
   window_ = window;
   launch_ = std::move(*launched);
-  // The wait runs on a pool thread and only posts a message; the window never waits.
+  facts_.reset();
+  // The wait runs on a pool thread, which also takes the facts (they may mean reading the
+  // whole destination), then posts a message; the window never waits.
   if (!RegisterWaitForSingleObject(&wait_, host_.script_process(), &JobWatch::OnEnded, this,
-                                   INFINITE, WT_EXECUTEONLYONCE)) {
+                                   INFINITE, WT_EXECUTEONLYONCE | WT_EXECUTELONGFUNCTION)) {
     wait_ = nullptr;
     const DWORD code = GetLastError();
     launch_.reset();
@@ -38,15 +40,25 @@ Result<void, Refusal> JobWatch::Start(const JobPaths& paths, HWND window) {
 
 void CALLBACK JobWatch::OnEnded(void* context, BOOLEAN) {
   auto* self = static_cast<JobWatch*>(context);
+  try {
+    self->facts_ = GatherFacts(*self->launch_, self->host_);
+  } catch (const std::exception&) {
+    // Out of memory, say: the window's thread gathers them again and reports its failure.
+    self->facts_.reset();
+  }
   PostMessageW(self->window_, kJobEndedMessage, 0, 0);
 }
 
 JobReport JobWatch::Finish() {
+  // Returns once a callback under way has finished, so its facts are complete here.
   StopWaiting();
   if (!launch_) return {false, "No job was running."};
   const JobLaunch launch = std::move(*launch_);
   launch_.reset();
-  return Judge(launch.destination, GatherFacts(launch, host_));
+  std::optional<JobFacts> facts = std::move(facts_);
+  facts_.reset();
+  if (!facts) facts = GatherFacts(launch, host_);
+  return Judge(launch.destination, *facts);
 }
 
 }  // namespace veltrane

@@ -27,7 +27,8 @@ class JobWatch {
   // Runs the job; once its script is launched, its end is posted to `window`. Refused while
   // a job's report is still to come.
   Result<void, Refusal> Start(const JobPaths& paths, HWND window);
-  // The report on the job whose end was posted; judged from the files as they are now.
+  // The report on the job whose end was posted, judged from the facts taken off the
+  // window's thread as the script ended (or, failing those, from the files as they are now).
   JobReport Finish();
 
  private:
@@ -36,6 +37,7 @@ class JobWatch {
 
   Win32JobHost& host_;
   std::optional<JobLaunch> launch_;
+  std::optional<JobFacts> facts_;  // written by the wait's callback before it posts the end
   HANDLE wait_ = nullptr;
   HWND window_ = nullptr;
 };

@@ -12,6 +12,7 @@ maps_tool=$4
 drv_init reports "$1" "$2"
 cp "$3" "$DRV_ROOT/idle-archiver.exe"
 cp "$3" "$DRV_ROOT/slow-idle-archiver.exe"
+cp "$3" "$DRV_ROOT/hiding-archiver.exe"
 scratch="$WINEPREFIX/drive_c/temp.w3m"
 "$maps_tool" make "$DRV_ROOT/map.w3m" 1 || drv_fail "could not make the map"
 
@@ -50,6 +51,10 @@ job idle-archiver.exe map.w3m out1.w3m
 expect_report "the archiver changed nothing" "\"$DRV_ROOT_WIN\\out1.w3m\"" "is not protected" \
   "still holds data" "Do not publish"
 [ -f "$DRV_ROOT/out1.w3m" ] || drv_fail "the unprotected file was not left where it is"
+
+job hiding-archiver.exe map.w3m hidden.w3m
+expect_report "the archiver left the old trigger data" "\"$DRV_ROOT_WIN\\hidden.w3m\"" \
+  "is not protected" "old trigger data is still inside the file" "Do not publish"
 
 printf 'an older protected copy' >"$DRV_ROOT/stale.w3m"
 job idle-archiver.exe missing.w3m stale.w3m

@@ -3,7 +3,9 @@
 // itself) and, like "a <archive> <file> <name>", appends the named file's bytes and a
 // marker to the archive, so a test can see that the copy came before it and the move after.
 // Copied under a name with "idle" in it, it changes nothing and still exits 0, as an archiver
-// that fails without saying so; with "slow" in it, it first waits twenty seconds.
+// that fails without saying so; with "slow" in it, it first waits twenty seconds. With
+// "hiding" in it, it empties war3map.wtg in the block table and leaves the old stored bytes
+// where they were, as an archiver that does not clear the space an update frees.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -13,6 +15,9 @@
 #include <iterator>
 #include <string>
 
+#include "archiver/archive.h"
+#include "archiver/crypt.h"
+#include "archiver/file.h"
 #include "common/text.h"
 #include "tests/job/win_files.h"
 
@@ -22,6 +27,27 @@ std::wstring CurrentFolder() {
   wchar_t path[MAX_PATH];
   const DWORD length = GetCurrentDirectoryW(MAX_PATH, path);
   return std::wstring(path, length);
+}
+
+// Every war3map.wtg entry's block made empty, the block table written back in its place.
+int HideTriggers(const std::wstring& archive_path) {
+  using namespace veltrane::mpq;
+  auto file = OpenArchiveFile(archive_path);
+  if (!file) return 6;
+  auto archive = ParseArchive(**file, "scratch map");
+  if (!archive) return 7;
+  std::byte field[4];
+  if (!(*file)->ReadAt(archive->header_offset + 20, field)) return 8;  // block table position
+  const std::uint32_t a = HashName("war3map.wtg", HashKind::kNameA);
+  const std::uint32_t b = HashName("war3map.wtg", HashKind::kNameB);
+  for (const HashEntry& entry : archive->hashes) {
+    if (entry.name_a != a || entry.name_b != b || entry.block >= archive->blocks.size()) continue;
+    archive->blocks[entry.block].size = 0;
+    archive->blocks[entry.block].packed_size = 0;
+  }
+  const auto table = EncodeBlockTable(*archive);
+  if (!(*file)->WriteAt(archive->Absolute(LoadLe32(field)), table)) return 9;
+  return 0;
 }
 
 }  // namespace
@@ -46,6 +72,7 @@ int wmain() {
   for (int i = 1; i < count; ++i) record << veltrane::ToUtf8(args[i]) << "\n";
   record << "cwd=" << veltrane::ToUtf8(CurrentFolder()) << "\n";
   if (count != 5) return 2;
+  if (name.find(L"hiding") != std::wstring::npos) return HideTriggers(args[2]);
 
   std::ifstream added(std::filesystem::path(args[3]), std::ios::binary);
   if (!added) return 4;

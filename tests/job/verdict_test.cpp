@@ -14,19 +14,25 @@ struct Entry {
   const char* name;
   std::uint16_t locale;
   std::uint32_t length;
+  std::string stored = "";  // the member's stored bytes, placed after the tables
 };
 
-// An archive of header and tables only, behind a preamble: enough for the verdict, which
-// reads nothing else.
+// An archive of header, tables and the stored bytes given, behind a preamble: enough for the
+// verdict, which reads nothing else.
 std::string ArchiveBytes(const std::vector<Entry>& entries) {
   mpq::Archive archive;
   archive.hashes.resize(16);
+  std::string stored;
+  const auto data_start = static_cast<std::uint32_t>(32 + 16 * (16 + entries.size()));
   for (const auto& entry : entries) {
     const auto slot = mpq::FindSlotFor(archive, entry.name);
     const auto block = static_cast<std::uint32_t>(archive.blocks.size());
     mpq::PlaceName(archive, *slot, entry.name, block);
     archive.hashes[*slot].locale = entry.locale;
-    archive.blocks.push_back({0, entry.length, entry.length, mpq::kFlagExists});
+    const auto position = static_cast<std::uint32_t>(data_start + stored.size());
+    const auto packed = entry.stored.empty() ? entry.length : std::uint32_t(entry.stored.size());
+    archive.blocks.push_back({position, packed, entry.length, mpq::kFlagExists});
+    stored += entry.stored;
   }
   const auto hashes = mpq::EncodeHashTable(archive);
   const auto blocks = mpq::EncodeBlockTable(archive);
@@ -36,7 +42,7 @@ std::string ArchiveBytes(const std::vector<Entry>& entries) {
   };
   u32(mpq::kHeaderSignature);
   u32(32);
-  u32(static_cast<std::uint32_t>(32 + hashes.size() + blocks.size()));
+  u32(static_cast<std::uint32_t>(data_start + stored.size()));
   u32(3 << 16);  // format version 0, sector shift 3
   u32(32);
   u32(static_cast<std::uint32_t>(32 + hashes.size()));
@@ -44,10 +50,18 @@ std::string ArchiveBytes(const std::vector<Entry>& entries) {
   u32(static_cast<std::uint32_t>(archive.blocks.size()));
   for (const auto b : hashes) bytes += static_cast<char>(b);
   for (const auto b : blocks) bytes += static_cast<char>(b);
-  return bytes;
+  return bytes + stored;
 }
 
+// The map the job copied: trigger data in two locales, and one entry too short to search for.
+const std::string kTriggers = "compressed trigger data of the map, locale neutral";
+const std::string kTriggersGerman = "compressed trigger data of the map, German";
+const std::string kSource = ArchiveBytes({{"war3map.wtg", 0, 181, kTriggers},
+                                          {"war3map.wtg", 0x407, 181, kTriggersGerman},
+                                          {"war3map.wtg", 0x409, 15, "short, 15 bytes"}});
+
 const std::wstring kDestination = L"C:\\Maps\\Out.w3m";
+const std::wstring kMap = L"C:\\Maps\\Map.w3m";
 const FileIdentity kOld{1, 10, 500, 100};
 const FileIdentity kNew{1, 11, 900, 200};
 
@@ -68,7 +82,8 @@ TEST_P(VerdictFromFiles, GivesTheRightReport) {
   if (c.after) host.identities[kDestination] = *c.after;
   if (c.scratch_left) host.existing_files.insert(L"c:\\temp.w3m");
   host.contents[kDestination] = c.content;
-  const JobLaunch launch{L"Out.w3m", kDestination, c.before};
+  host.contents[kMap] = kSource;
+  const JobLaunch launch{L"Out.w3m", kDestination, kMap, c.before};
 
   const JobReport report = Judge(launch.destination, GatherFacts(launch, host));
   EXPECT_EQ(report.success, c.success) << report.text;
@@ -130,6 +145,34 @@ INSTANTIATE_TEST_SUITE_P(
              "plain text, no archive",
              false,
              {"not protected", "not a map archive"}},
+        Case{"OldTriggerDataLeftInTheFile",
+             kOld,
+             kNew,
+             false,
+             kProtected + "freed space: " + kTriggers,
+             false,
+             {"not protected", "old trigger data is still inside the file", "Do not publish"}},
+        Case{"OldTriggerDataOfAnotherLocaleLeft",
+             std::nullopt,
+             kNew,
+             false,
+             kProtected + kTriggersGerman + "signature",
+             false,
+             {"not protected", "old trigger data"}},
+        Case{"OldTriggerDataAcrossTwoPiecesOfTheSearch",
+             std::nullopt,
+             kNew,
+             false,
+             kProtected + std::string((1 << 20) - 20 - kProtected.size(), 'z') + kTriggers,
+             false,
+             {"old trigger data"}},
+        Case{"ShortStoredDataIsNotATrace",
+             std::nullopt,
+             kNew,
+             false,
+             kProtected + "short, 15 bytes",
+             true,
+             {"ready"}},
         Case{"NewButScratchLeft", kOld, kNew, true, kProtected, false, {"left behind"}},
         Case{"CopyFailedNothingThere",
              std::nullopt,
@@ -165,7 +208,7 @@ TEST(VerdictFromFiles, ADestinationThatCannotBeOpenedIsNotProtected) {
   FakeJobHost host;
   host.identities[kDestination] = kNew;
   const JobReport report =
-      Judge(L"Out.w3m", GatherFacts(JobLaunch{L"Out.w3m", kDestination, std::nullopt}, host));
+      Judge(L"Out.w3m", GatherFacts(JobLaunch{L"Out.w3m", kDestination, kMap, std::nullopt}, host));
   EXPECT_FALSE(report.success);
   EXPECT_NE(report.text.find("not protected"), std::string::npos) << report.text;
 }
