@@ -3,8 +3,9 @@ add_executable(fake_archiver fake_archiver_win.cpp)
 target_link_libraries(fake_archiver PRIVATE common)
 target_link_options(fake_archiver PRIVATE -municode)
 
-add_executable(job_win_tests job_host_win_test.cpp real_job_win_test.cpp drive_root_win_test.cpp)
-target_link_libraries(job_win_tests PRIVATE job_host_win ${VELTRANE_GTEST_MAIN})
+add_executable(job_win_tests job_host_win_test.cpp real_job_win_test.cpp drive_root_win_test.cpp
+                             refusal_win_test.cpp job_watch_win_test.cpp)
+target_link_libraries(job_win_tests PRIVATE job_host_win window_win ${VELTRANE_GTEST_MAIN})
 target_include_directories(job_win_tests PRIVATE ${PROJECT_SOURCE_DIR})
 add_dependencies(job_win_tests fake_archiver)
 add_test(NAME job_win_tests COMMAND job_win_tests)
