@@ -12,9 +12,10 @@ add_test(NAME job_win_tests COMMAND job_win_tests)
 # The real job uses the fixed scratch map c:\temp.w3m of the shared prefix.
 set_tests_properties(job_win_tests PROPERTIES RESOURCE_LOCK scratch_map)
 
-# The program in a drive root. The one test must run and pass: a skip or an empty filter fails.
+# The program in a drive root, and a second drive letter onto it. Both tests must run and
+# pass: a skip or an empty filter fails.
 add_test(NAME job_win_drive_root
          COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/drive_root.sh $<TARGET_FILE:job_win_tests>
                  $<TARGET_FILE:fake_archiver>)
 set_tests_properties(job_win_drive_root PROPERTIES RESOURCE_LOCK scratch_map
-                     PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] 1 test\\.")
+                     PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] 2 tests\\.")
