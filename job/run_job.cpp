@@ -26,9 +26,9 @@ enum Input : unsigned {
 struct Subject {
   Input input;
   const char* name;
-  std::wstring text;                      // as the box held it
-  std::wstring full;                      // as the script takes it, once resolved
-  std::optional<FileIdentity> identity;   // the file there, if any
+  std::wstring text;                     // as the box held it
+  std::wstring full;                     // as the script takes it, once resolved
+  std::optional<FileIdentity> identity;  // the file there, if any
 };
 
 struct OwnFile {
@@ -85,8 +85,9 @@ Found ProgramFolderRefused(Job& job, Subject&) {
   for (const auto name : {kPlaceholderName, kScriptName}) {
     auto checked = CheckCanWrite(job.host, folder + L"\\" + std::wstring(name));
     if (checked) continue;
-    std::string message = checked.message() + " The job writes war3map.wtg and temp.bat beside "
-                                              "the program, in " +
+    std::string message = checked.message() +
+                          " The job writes war3map.wtg and temp.bat beside "
+                          "the program, in " +
                           QuotedUtf8(folder) + ".";
     if (checked.error().system_code != kAccessDeniedCode) return Refusal(Fail(message));
     return Refusal(message +
@@ -293,7 +294,8 @@ Result<std::wstring, Refusal> CheckAll(const JobPaths& paths, JobHost& host) {
             {kFolder, "program folder", paths.program_folder, {}, {}}}},
           {}};
   for (const Row& row : kRefusals) {
-    if (row.check == OwnFileOfTheJob && job.own_files.empty()) job.own_files = OwnFiles(paths, host);
+    if (row.check == OwnFileOfTheJob && job.own_files.empty())
+      job.own_files = OwnFiles(paths, host);
     for (Subject& subject : job.subjects) {
       if (!(row.inputs & subject.input)) continue;
       if (auto found = row.check(job, subject)) return std::move(*found);

@@ -65,8 +65,8 @@ JobReport Judge(const std::wstring& destination, const JobFacts& facts) {
     // The file that was there, an earlier protected copy maybe, is gone: the user must know.
     const std::string replaced =
         facts.before ? " It replaced the file that was there before the job." : "";
-    return {false, "The file at " + named + " is not protected: " +
-                       WhyUnprotected(facts.destination) + "." + replaced +
+    return {false, "The file at " + named +
+                       " is not protected: " + WhyUnprotected(facts.destination) + "." + replaced +
                        " Do not publish it. It stays where it is."};
   }
   if (IsNew(facts) && facts.scratch_left) {

@@ -242,7 +242,8 @@ void MainWindow::ShowPendingReport() {
   const std::wstring caption(kWindowCaption);
   const UINT icon = report.success ? MB_ICONINFORMATION : MB_ICONWARNING;
   ++modal_open_;
-  const int shown = MessageBoxW(hwnd_, FromUtf8(report.text).c_str(), caption.c_str(), MB_OK | icon);
+  const int shown =
+      MessageBoxW(hwnd_, FromUtf8(report.text).c_str(), caption.c_str(), MB_OK | icon);
   --modal_open_;
   // A box that could not be shown keeps the report for the next "Start!".
   if (shown == 0) pending_report_ = report;

@@ -28,8 +28,8 @@ class FakeJobHost : public JobHost {
   bool script_running = false;
   bool root_refuses_new_files = false;
   bool scratch_undeletable = false;
-  std::wstring refused_create;       // CheckCanCreate of this path is denied
-  std::uint32_t refusal_code = 5;    // the system's code of the denials above
+  std::wstring refused_create;     // CheckCanCreate of this path is denied
+  std::uint32_t refusal_code = 5;  // the system's code of the denials above
   std::map<std::wstring, FileIdentity> identities;
   std::map<std::wstring, std::string> contents;  // what OpenToRead gives
 

@@ -64,8 +64,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RefusedOnDisk{"AHardLinkToTheMap",
                       [](Place& p) {
-                        ASSERT_TRUE(CreateHardLinkW(p.paths.destination.c_str(), p.map.c_str(),
-                                                    nullptr));
+                        ASSERT_TRUE(
+                            CreateHardLinkW(p.paths.destination.c_str(), p.map.c_str(), nullptr));
                       },
                       "names the same file as the map path"},
         RefusedOnDisk{"TheMapsShortName",
