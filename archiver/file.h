@@ -38,6 +38,10 @@ class ArchiveFile : public ByteSource {
 // holds locked.
 Result<std::unique_ptr<ArchiveFile>> OpenArchiveFile(const NativePath& path);
 
+// Opens an existing file for positioned reading only, sharing it with every other user: a
+// reader that looks at a file another program may still be writing or moving.
+Result<std::unique_ptr<ByteSource>> OpenToRead(const NativePath& path);
+
 // The largest archive or member the format (32-bit sizes and positions) can hold.
 inline constexpr std::uint64_t kMaxArchiveBytes = 0xFFFFFFFF;
 

@@ -101,6 +101,12 @@ Result<std::unique_ptr<ArchiveFile>> OpenArchiveFile(const NativePath& path) {
   return std::unique_ptr<ArchiveFile>(new PosixFile(std::move(fd), path));
 }
 
+Result<std::unique_ptr<ByteSource>> OpenToRead(const NativePath& path) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return SystemFail("open", path, errno);
+  return std::unique_ptr<ByteSource>(new PosixFile(std::move(fd), path));
+}
+
 Result<InputFile> ReadInputFile(const NativePath& path) {
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return SystemFail("open file to add", path, errno);

@@ -103,6 +103,14 @@ Result<std::unique_ptr<ArchiveFile>> OpenArchiveFile(const NativePath& path) {
   return std::unique_ptr<ArchiveFile>(new WinFile(std::move(handle), path));
 }
 
+Result<std::unique_ptr<ByteSource>> OpenToRead(const NativePath& path) {
+  UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle.valid()) return SystemFailure("open", path, GetLastError());
+  return std::unique_ptr<ByteSource>(new WinFile(std::move(handle), path));
+}
+
 Result<InputFile> ReadInputFile(const NativePath& path) {
   UniqueHandle handle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

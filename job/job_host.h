@@ -23,6 +23,10 @@ struct FileIdentity {
   std::uint64_t size = 0;
   std::uint64_t last_write = 0;
   bool operator==(const FileIdentity&) const = default;
+  // Whether both name one file, whatever state each was seen in.
+  bool SameFileAs(const FileIdentity& other) const {
+    return volume_serial == other.volume_serial && file_index == other.file_index;
+  }
 };
 
 class JobHost {
@@ -32,15 +36,17 @@ class JobHost {
   // Creates or replaces the file with exactly these bytes, never leaving it half written.
   virtual Result<> WriteFile(const std::wstring& path, std::string_view bytes) = 0;
   virtual bool FileExists(const std::wstring& path) = 0;
+  virtual bool FolderExists(const std::wstring& path) = 0;
   // The text as the command interpreter's code page encodes it, exactly: a character with
   // no byte of its own there is an error rather than a look-alike substitute.
   virtual Result<std::string> EncodeForScript(std::wstring_view text) = 0;
-  // Whether two paths name the same file: compared as full paths, ignoring case. Relative
-  // paths are taken relative to base_folder, where the script runs.
-  virtual bool SameFile(const std::wstring& a, const std::wstring& b,
-                        const std::wstring& base_folder) = 0;
-  // Starts the script in its own minimized console that takes the focus, with the given
-  // working folder; does not wait. The host keeps the script's process to tell its end.
+  // The code page in which the command interpreter reads the job script.
+  virtual unsigned ScriptCodePage() = 0;
+  // Whether two full paths are spelled alike, ignoring case as the file system does.
+  virtual bool SamePath(const std::wstring& a, const std::wstring& b) = 0;
+  // Starts the script through the command interpreter, in its own minimized console that
+  // takes the focus, with the given working folder; does not wait. The host keeps the
+  // script's process to tell its end.
   virtual Result<> LaunchScript(const std::wstring& script_path,
                                 const std::wstring& working_folder) = 0;
   // Whether the script this host launched last is still running.
@@ -51,8 +57,11 @@ class JobHost {
   virtual Result<> CheckCanCreate(const std::wstring& path) = 0;
   // Whether this user may delete the existing file at `path`, without deleting it.
   virtual Result<> CheckCanDelete(const std::wstring& path) = 0;
-  // The path made full, relative paths taken relative to base_folder.
-  virtual std::wstring FullPath(const std::wstring& path, const std::wstring& base_folder) = 0;
+  // A full path in its plain form: "." and ".." taken out, "/" made "\\", the trailing dots
+  // and spaces that the system drops dropped.
+  virtual std::wstring FullPath(const std::wstring& full_path) = 0;
+  // The value of an environment variable of this process, empty when it has none.
+  virtual std::wstring Environment(const std::wstring& name) = 0;
   // The identity of the file at the full path; nothing when there is no file to open there.
   virtual std::optional<FileIdentity> Identify(const std::wstring& path) = 0;
   // The file's bytes for positioned reading.

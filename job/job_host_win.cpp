@@ -2,13 +2,9 @@
 
 #include <windows.h>
 
-#include <objbase.h>
-#include <shellapi.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <span>
 
+#include "archiver/file.h"
 #include "common/system_error_win.h"
 #include "common/text.h"
 
@@ -37,28 +33,6 @@ Result<> WriteAside(const std::wstring& side_path, std::string_view bytes,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.valid()) return SystemFailure("write", target, GetLastError());
   return WriteAll(file.get(), bytes, target);
-}
-
-bool IsAbsolute(std::wstring_view path) {
-  if (path.size() >= 2 && (path[0] == L'\\' || path[0] == L'/')) return true;
-  return path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/');
-}
-
-std::wstring FullPathOf(const std::wstring& path, const std::wstring& base_folder) {
-  const std::wstring joined = IsAbsolute(path) ? path : base_folder + L"\\" + path;
-  const DWORD needed = GetFullPathNameW(joined.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return joined;
-  std::wstring full(needed, L'\0');
-  const DWORD length = GetFullPathNameW(joined.c_str(), needed, full.data(), nullptr);
-  if (length == 0 || length >= needed) return joined;
-  full.resize(length);
-  return full;
-}
-
-std::string Describe(wchar_t c) {
-  char code[16];
-  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-  return QuotedUtf8(std::wstring(1, c)) + " (" + code + ")";
 }
 
 // Encodes text exactly in the OEM code page, or reports that it can't. A system whose OEM
@@ -111,13 +85,15 @@ Result<std::wstring> InterpreterPath() {
   return folder + L"\\cmd.exe";
 }
 
-// cmd.exe /c with the quoted path, inside one more pair of quotes: the interpreter strips
-// the outer pair and keeps the rest of the line as it stands.
+// The one way the script starts: the command interpreter of the system folder, by its full
+// path, never a handler that the ".bat" type may have been given. /d keeps the user's AutoRun
+// commands out of the job (they could change the code page or the current folder); /s /c
+// strips the outer pair of quotes and runs the rest of the line as it stands.
 Result<> StartInterpreter(const std::wstring& script_path, const std::wstring& working_folder,
                           UniqueHandle& process) {
   auto interpreter = InterpreterPath();
   if (!interpreter) return interpreter.error();
-  std::wstring command = L"\"" + *interpreter + L"\" /c \"\"" + script_path + L"\"\"";
+  std::wstring command = L"cmd.exe /d /s /c \"\"" + script_path + L"\"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -141,38 +117,6 @@ std::wstring ProbeName(const std::wstring& path) {
          std::to_wstring(++counter) + L".tmp";
 }
 
-// Reads an open file at given offsets, for the archive reader.
-class HandleSource final : public mpq::ByteSource {
- public:
-  HandleSource(UniqueHandle file, std::wstring path) : file_(std::move(file)), path_(path) {}
-
-  Result<std::uint64_t> Size() override {
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file_.get(), &size)) return SystemFailure("read", path_, GetLastError());
-    return static_cast<std::uint64_t>(size.QuadPart);
-  }
-  Result<void> ReadAt(std::uint64_t offset, std::span<std::byte> out) override {
-    while (!out.empty()) {
-      OVERLAPPED at{};
-      at.Offset = static_cast<DWORD>(offset);
-      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-      const DWORD chunk = static_cast<DWORD>(std::min<size_t>(out.size(), 1u << 20));
-      DWORD read = 0;
-      if (!::ReadFile(file_.get(), out.data(), chunk, &read, &at)) {
-        return SystemFailure("read", path_, GetLastError());
-      }
-      if (read == 0) return Fail("Cannot read \"" + ToUtf8(path_) + "\": it ends early");
-      out = out.subspan(read);
-      offset += read;
-    }
-    return {};
-  }
-
- private:
-  UniqueHandle file_;
-  std::wstring path_;
-};
-
 }  // namespace
 
 Result<> Win32JobHost::WriteFile(const std::wstring& path, std::string_view bytes) {
@@ -188,54 +132,30 @@ bool Win32JobHost::FileExists(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool Win32JobHost::FolderExists(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 Result<std::string> Win32JobHost::EncodeForScript(std::wstring_view text) {
   std::string bytes;
   if (EncodeExactly(text, bytes)) return bytes;
-  std::string ignored;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (!EncodeExactly(text.substr(i, 1), ignored)) {
-      return Fail("the character " + Describe(text[i]) + " has no exact equivalent in code page " +
-                  std::to_string(GetOEMCP()) +
-                  ", in which the command interpreter reads the job script.");
-    }
-  }
-  return Fail("it cannot be written in code page " + std::to_string(GetOEMCP()) +
+  return Fail("it cannot be written exactly in code page " + std::to_string(GetOEMCP()) +
               ", in which the command interpreter reads the job script.");
 }
 
-bool Win32JobHost::SameFile(const std::wstring& a, const std::wstring& b,
-                            const std::wstring& base_folder) {
-  const std::wstring full_a = FullPathOf(a, base_folder);
-  const std::wstring full_b = FullPathOf(b, base_folder);
-  return CompareStringOrdinal(full_a.c_str(), static_cast<int>(full_a.size()), full_b.c_str(),
-                              static_cast<int>(full_b.size()), TRUE) == CSTR_EQUAL;
+unsigned Win32JobHost::ScriptCodePage() {
+  return GetOEMCP();
+}
+
+bool Win32JobHost::SamePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 Result<> Win32JobHost::LaunchScript(const std::wstring& script_path,
                                     const std::wstring& working_folder) {
   script_.reset();
-  // The script's path goes in as the file to open, never as a command line, so a folder
-  // with spaces can't be split into a program name and arguments.
-  // The shell may hand a launch to COM components, which need COM on this thread. It starts
-  // with the first launch rather than with the program, to keep the start quick.
-  static const HRESULT com =
-      CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-  (void)com;
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof info;
-  info.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC | SEE_MASK_NOCLOSEPROCESS;
-  info.lpVerb = L"open";
-  info.lpFile = script_path.c_str();
-  info.lpDirectory = working_folder.c_str();
-  info.nShow = SW_SHOWMINIMIZED;
-  if (!ShellExecuteExW(&info)) return SystemFailure("start", script_path, GetLastError());
-  if (info.hProcess != nullptr) {
-    script_.reset(info.hProcess);
-    return {};
-  }
-  // The shell started the script through a handler that gave no process: without one, the
-  // end of the job can't be told. This second start runs before the first can do much; the
-  // command interpreter is started directly, as the shell itself would.
   return StartInterpreter(script_path, working_folder, script_);
 }
 
@@ -267,8 +187,29 @@ Result<> Win32JobHost::CheckCanDelete(const std::wstring& path) {
   return {};
 }
 
-std::wstring Win32JobHost::FullPath(const std::wstring& path, const std::wstring& base_folder) {
-  return FullPathOf(path, base_folder);
+std::wstring Win32JobHost::FullPath(const std::wstring& full_path) {
+  // A full path needs no current folder: the system only puts it in its plain form.
+  const DWORD needed = GetFullPathNameW(full_path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return full_path;
+  std::wstring plain(needed, L'\0');
+  const DWORD length = GetFullPathNameW(full_path.c_str(), needed, plain.data(), nullptr);
+  if (length == 0 || length >= needed) return full_path;
+  plain.resize(length);
+  return plain;
+}
+
+std::wstring Win32JobHost::Environment(const std::wstring& name) {
+  std::wstring value(256, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetEnvironmentVariableW(name.c_str(), value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0) return {};
+    if (length < value.size()) {
+      value.resize(length);
+      return value;
+    }
+    value.resize(length);
+  }
 }
 
 std::optional<FileIdentity> Win32JobHost::Identify(const std::wstring& path) {
@@ -288,11 +229,7 @@ std::optional<FileIdentity> Win32JobHost::Identify(const std::wstring& path) {
 }
 
 Result<std::unique_ptr<mpq::ByteSource>> Win32JobHost::OpenToRead(const std::wstring& path) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file.valid()) return SystemFailure("open", path, GetLastError());
-  return std::unique_ptr<mpq::ByteSource>(std::make_unique<HandleSource>(std::move(file), path));
+  return mpq::OpenToRead(path);
 }
 
 Result<std::wstring> ExecutablePath() {

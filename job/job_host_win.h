@@ -12,15 +12,17 @@ class Win32JobHost final : public JobHost {
  public:
   Result<> WriteFile(const std::wstring& path, std::string_view bytes) override;
   bool FileExists(const std::wstring& path) override;
+  bool FolderExists(const std::wstring& path) override;
   Result<std::string> EncodeForScript(std::wstring_view text) override;
-  bool SameFile(const std::wstring& a, const std::wstring& b,
-                const std::wstring& base_folder) override;
+  unsigned ScriptCodePage() override;
+  bool SamePath(const std::wstring& a, const std::wstring& b) override;
   Result<> LaunchScript(const std::wstring& script_path,
                         const std::wstring& working_folder) override;
   bool ScriptRunning() override;
   Result<> CheckCanCreate(const std::wstring& path) override;
   Result<> CheckCanDelete(const std::wstring& path) override;
-  std::wstring FullPath(const std::wstring& path, const std::wstring& base_folder) override;
+  std::wstring FullPath(const std::wstring& full_path) override;
+  std::wstring Environment(const std::wstring& name) override;
   std::optional<FileIdentity> Identify(const std::wstring& path) override;
   Result<std::unique_ptr<mpq::ByteSource>> OpenToRead(const std::wstring& path) override;
 

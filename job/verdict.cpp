@@ -123,9 +123,12 @@ JobFacts GatherFacts(const JobLaunch& launch, JobHost& host) {
 JobReport Judge(const std::wstring& destination, const JobFacts& facts) {
   const std::string named = QuotedUtf8(destination);
   if (IsNew(facts) && facts.destination.state != Protection::kProtected) {
+    // The file that was there, an earlier protected copy maybe, is gone: the user must know.
+    const std::string replaced =
+        facts.before ? " It replaced the file that was there before the job." : "";
     return {false, "The file at " + named +
-                       " is not protected: " + WhyUnprotected(facts.destination) +
-                       ". Do not publish it. It stays where it is."};
+                       " is not protected: " + WhyUnprotected(facts.destination) + "." + replaced +
+                       " Do not publish it. It stays where it is."};
   }
   if (IsNew(facts) && facts.scratch_left) {
     return {false, "The protected copy is at " + named +

@@ -15,7 +15,22 @@ void JobWatch::StopWaiting() {
   wait_ = nullptr;
 }
 
+// The end of a job is known from its process: a script that has ended while no end message
+// is on its way to the window, or whose message could not be posted, will never be reported
+// otherwise. A script that ended a moment ago, whose message is still to be posted or waits
+// in the queue, is not lost: its report comes next.
+bool JobWatch::EndMessageLost() const {
+  if (WaitForSingleObject(host_.script_process(), 0) != WAIT_OBJECT_0) return false;
+  const Ended ended = ended_.load();
+  if (ended != Ended::kPosted) return ended == Ended::kPostFailed;
+  MSG queued;
+  return !PeekMessageW(&queued, window_, kJobEndedMessage, kJobEndedMessage, PM_NOREMOVE);
+}
+
 Result<void, Refusal> JobWatch::Start(const JobPaths& paths, HWND window) {
+  // A lost end message: the window judges and shows that job's report now, before this job
+  // writes anything that report would otherwise judge.
+  if (launch_ && EndMessageLost()) SendMessageW(window, kJobEndedMessage, 0, 0);
   // The script may have ended with its report not yet taken: that job still counts.
   if (launch_) return JobStillRunning();
   auto launched = RunJob(paths, host_);
@@ -23,6 +38,7 @@ Result<void, Refusal> JobWatch::Start(const JobPaths& paths, HWND window) {
   window_ = window;
   launch_ = std::move(*launched);
   facts_.reset();
+  ended_ = Ended::kNotYet;
   // The wait runs on a pool thread, which also takes the facts (they may mean reading the
   // whole destination), then posts a message; the window never waits.
   if (!RegisterWaitForSingleObject(&wait_, host_.script_process(), &JobWatch::OnEnded, this,
@@ -38,7 +54,11 @@ Result<void, Refusal> JobWatch::Start(const JobPaths& paths, HWND window) {
   return {};
 }
 
+// A full message queue refuses a post for a while; a post that never succeeds is noted, so
+// that the next "Start!" shows the report instead of refusing for ever.
 void CALLBACK JobWatch::OnEnded(void* context, BOOLEAN) {
+  constexpr int kTries = 20;
+  constexpr DWORD kPauseMs = 50;
   auto* self = static_cast<JobWatch*>(context);
   try {
     self->facts_ = GatherFacts(*self->launch_, self->host_);
@@ -46,7 +66,15 @@ void CALLBACK JobWatch::OnEnded(void* context, BOOLEAN) {
     // Out of memory, say: the window's thread gathers them again and reports its failure.
     self->facts_.reset();
   }
-  PostMessageW(self->window_, kJobEndedMessage, 0, 0);
+  for (int attempt = 1;; ++attempt) {
+    if (PostMessageW(self->window_, kJobEndedMessage, 0, 0)) {
+      self->ended_ = Ended::kPosted;
+      return;
+    }
+    if (attempt == kTries) break;
+    Sleep(kPauseMs);
+  }
+  self->ended_ = Ended::kPostFailed;
 }
 
 JobReport JobWatch::Finish() {

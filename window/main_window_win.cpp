@@ -222,6 +222,7 @@ void MainWindow::OnCommand(int id) {
 }
 
 void MainWindow::OnStart() {
+  ShowPendingReport();
   const JobPaths paths{Text(kArchiverBox), Text(kMapBox), Text(kDestinationBox),
                        deps_.program_folder};
   if (auto ran = deps_.run_job(paths, hwnd_); !ran) ShowFailure(ran.message());
@@ -241,8 +242,11 @@ void MainWindow::ShowPendingReport() {
   const std::wstring caption(kWindowCaption);
   const UINT icon = report.success ? MB_ICONINFORMATION : MB_ICONWARNING;
   ++modal_open_;
-  MessageBoxW(hwnd_, FromUtf8(report.text).c_str(), caption.c_str(), MB_OK | icon);
+  const int shown =
+      MessageBoxW(hwnd_, FromUtf8(report.text).c_str(), caption.c_str(), MB_OK | icon);
   --modal_open_;
+  // A box that could not be shown keeps the report for the next "Start!".
+  if (shown == 0) pending_report_ = report;
 }
 
 void MainWindow::OnBrowse(size_t row) {

@@ -14,6 +14,11 @@ Error RegistryFailure(const std::wstring& key, LSTATUS status) {
                        static_cast<DWORD>(status));
 }
 
+Error ReadFailure(const std::wstring& key, LSTATUS status) {
+  return SystemFailure("read the stored archiver path in", L"HKEY_CURRENT_USER\\" + key,
+                       static_cast<DWORD>(status));
+}
+
 // Only an answer that the file is not there counts as missing: a drive or share that can't
 // be reached just now keeps the user's path rather than losing it at the next exit.
 bool IsFile(const std::wstring& path) {
@@ -34,31 +39,43 @@ bool IsFile(const std::wstring& path) {
 
 }  // namespace
 
-std::optional<std::wstring> ReadArchiverPath(const std::wstring& application_name) {
+Result<std::optional<std::wstring>> LoadArchiverPath(const std::wstring& application_name) {
   const std::wstring key = SettingsKey(application_name);
   const std::wstring value_name(kArchiverKey);
-  DWORD size = 0;
-  if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), value_name.c_str(), RRF_RT_REG_SZ, nullptr,
-                   nullptr, &size) != ERROR_SUCCESS) {
-    return std::nullopt;
+  std::wstring value(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+    const LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, key.c_str(), value_name.c_str(),
+                                        RRF_RT_REG_SZ, nullptr, value.data(), &size);
+    if (status == ERROR_SUCCESS) {
+      value.resize(wcsnlen(value.c_str(), size / sizeof(wchar_t)));
+      return std::optional<std::wstring>(std::move(value));
+    }
+    // Only a key or value that is not there is no setting.
+    if (status == ERROR_FILE_NOT_FOUND) return std::optional<std::wstring>();
+    if (status != ERROR_MORE_DATA) return ReadFailure(key, status);
+    value.resize(size / sizeof(wchar_t) + 1);  // it grew since it was measured
   }
-  std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
-  size = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-  if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), value_name.c_str(), RRF_RT_REG_SZ, nullptr,
-                   value.data(), &size) != ERROR_SUCCESS) {
-    return std::nullopt;
-  }
-  value.resize(wcsnlen(value.c_str(), value.size()));
-  return value;
+}
+
+std::optional<std::wstring> ReadArchiverPath(const std::wstring& application_name) {
+  auto loaded = LoadArchiverPath(application_name);
+  return loaded ? *loaded : std::nullopt;
 }
 
 std::wstring InitialArchiverPath(const std::wstring& application_name,
                                  const std::wstring& program_folder) {
-  return ChooseArchiverPath(ReadArchiverPath(application_name), program_folder, IsFile);
+  auto stored = LoadArchiverPath(application_name);
+  return ChooseArchiverPath(stored ? *stored : std::nullopt, program_folder, IsFile);
 }
 
 Result<> StoreArchiverPath(const std::wstring& application_name, const std::wstring& path) {
   const std::wstring key = SettingsKey(application_name);
+  // A value that is there but can't be read (of another type, or not readable by this user)
+  // is the user's, not ours: the box started without it, so storing the box would lose it.
+  if (auto stored = LoadArchiverPath(application_name); !stored) {
+    return Fail(stored.message() + " The stored path is kept; the archiver path was not stored.");
+  }
   HKEY opened = nullptr;
   LSTATUS status = RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
                                    nullptr, &opened, nullptr);

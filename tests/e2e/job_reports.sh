@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The job's report on the real window under Wine, with the real command interpreter: each
-# way a job can go wrong gives a warning that says what the files show, never a success; a
+# way a job can go wrong gives a warning that says what the files show, never a success, or
+# is refused before anything is written; the script runs as "cmd.exe /d /s /c"; a
 # second "Start!" is refused while a job runs, a picker meanwhile does not lose the report,
 # and quitting while a script runs lets it finish.
 # usage: job_reports.sh VELTRANE_EXE PEEK_EXE FAKE_ARCHIVER_EXE E2E_MAPS_TOOL
@@ -62,19 +63,25 @@ expect_report "the copy failed" "could not copy" "not replaced" "not from this j
 drv_expect "the stale copy" "an older protected copy" "$(cat "$DRV_ROOT/stale.w3m")"
 
 job idle-archiver.exe map.w3m "no such folder\\out.w3m"
-expect_report "the move failed" "could not move" "still there" "not replaced"
-[ -f "$scratch" ] || drv_fail "the scratch map is gone after a failed move"
-rm -f "$scratch"
+expect_report "a missing destination folder" "Cannot use the destination path" \
+  "\"$DRV_ROOT_WIN\\no such folder\" does not exist."
+[ ! -e "$scratch" ] || drv_fail "the refused job made a scratch map"
 
+printf 'an earlier copy' >"$DRV_ROOT/out2.w3m"
 job slow-idle-archiver.exe map.w3m out2.w3m
+# The one way the script starts: the system's command interpreter, without AutoRun.
+drv_wait_file "$scratch" 10 || drv_fail "the slow job made no scratch map"
+ps -eo args | grep -qiF 'cmd.exe /d /s /c ""'"$DRV_ROOT_WIN\\temp.bat"'""' ||
+  drv_fail "no command interpreter runs the script as cmd.exe /d /s /c: $(ps -eo args | grep -i 'cmd\.exe')"
 start
 expect_report "a second Start!" "A job is still running"
 dialog=$(drv_open_dialog 202 "Select Map...")
 drv_answer_dialog "$dialog" "Select Map..." drv_key Escape
 drv_expect "the boxes after the refusal" "$DRV_ROOT_WIN\\out2.w3m" "$(drv_text 103)"
-drv_wait_file "$DRV_ROOT/out2.w3m" 40 || drv_fail "the slow job never moved its copy"
+for _ in $(seq 400); do [ -e "$scratch" ] && sleep 0.1; done
+[ ! -e "$scratch" ] || drv_fail "the slow job never moved its copy"
 expect_report "the first job, after the refusal and a picker" "\"$DRV_ROOT_WIN\\out2.w3m\"" \
-  "is not protected"
+  "is not protected" "It replaced the file that was there before the job."
 
 job slow-idle-archiver.exe map.w3m out3.w3m
 drv_activate

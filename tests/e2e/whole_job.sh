@@ -4,7 +4,8 @@
 # a message box that names the destination. StormLib then checks the
 # copy natively: war3map.wtg present and empty, every other member identical, verification
 # clean, the source untouched, c:\temp.w3m gone. The program folder and both map paths have
-# spaces, a percent sign and accented letters.
+# spaces, a percent sign and accented letters; ".bat" files open in an editor, and the
+# command interpreter has an AutoRun command.
 # usage: whole_job.sh VELTRANE_EXE PEEK_EXE MPQADD_EXE E2E_MAPS_TOOL
 set -euo pipefail
 . "$(dirname "$0")/../window/external/driver.sh"
@@ -77,6 +78,21 @@ check() {
   drv_expect "source $1 untouched" "$3" "$(sha1sum <"$maps/$1")"
   [ ! -e "$scratch" ] || drv_fail "c:\\temp.w3m was left behind"
 }
+
+# A ".bat" whose "open" runs an editor, and an AutoRun command that leaves the script's
+# folder: the job runs its script through the command interpreter, without AutoRun, all
+# the same.
+batfile='HKCU\Software\Classes\batfile'
+processor='HKCU\Software\Microsoft\Command Processor'
+undo_registry() {
+  wine reg delete "$batfile" /f >/dev/null 2>&1 || true
+  wine reg delete "$processor" /v AutoRun /f >/dev/null 2>&1 || true
+}
+trap 'undo_registry; drv_cleanup' EXIT
+wine reg add "$batfile\shell\open\command" /ve /d 'notepad.exe "%1"' /f >/dev/null 2>&1 ||
+  drv_fail "could not point .bat files at an editor"
+wine reg add "$processor" /v AutoRun /d 'cd \' /f >/dev/null 2>&1 ||
+  drv_fail "could not set the command interpreter's AutoRun"
 
 map_accents
 drv_start

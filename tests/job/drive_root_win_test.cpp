@@ -41,5 +41,23 @@ TEST(DriveRoot, ProgramFolderKeepsItsSeparatorAndTheJobRunsThere) {
   EXPECT_EQ(ReadBytes(paths.destination), "MAP-BYTES|added war3map.wtg (0 bytes)");
 }
 
+// The map's folder through a second drive letter is the same folder: a destination there
+// under the map's name is the map, and the job is refused with the map untouched.
+TEST(DriveRoot, TheMapThroughASecondDriveLetterIsRefused) {
+  const wchar_t* root = _wgetenv(L"VELTRANE_TEST_DRIVE_ROOT");
+  const wchar_t* second = _wgetenv(L"VELTRANE_TEST_SECOND_DRIVE");
+  if (root == nullptr || second == nullptr) GTEST_SKIP() << "run by drive_root.sh";
+  const std::wstring folder = root;
+  const JobPaths paths{folder + L"fake_archiver.exe", folder + L"same.w3m",
+                       std::wstring(second) + L"same.w3m", folder};
+  WriteBytes(paths.source, "MAP-BYTES");
+  Win32JobHost host;
+  const auto refused = RunJob(paths, host);
+  ASSERT_FALSE(refused) << "the job ran";
+  EXPECT_NE(refused.message().find("names the same file as the map path"), std::string::npos)
+      << refused.message();
+  EXPECT_EQ(ReadBytes(paths.source), "MAP-BYTES");
+}
+
 }  // namespace
 }  // namespace veltrane

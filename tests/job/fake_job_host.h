@@ -21,12 +21,15 @@ class FakeJobHost : public JobHost {
 
   std::vector<Call> calls;
   std::set<std::wstring> existing_files;
+  std::set<std::wstring> folders{L"C:\\", L"c:\\", L"C:\\Tools\\Veltrane", L"C:\\V"};
+  std::map<std::wstring, std::wstring> environment;
   std::wstring failing_write;  // WriteFile to this path fails
   bool launch_fails = false;
-  bool paths_are_same = false;
   bool script_running = false;
   bool root_refuses_new_files = false;
   bool scratch_undeletable = false;
+  std::wstring refused_create;     // CheckCanCreate of this path is denied
+  std::uint32_t refusal_code = 5;  // the system's code of the denials above
   std::map<std::wstring, FileIdentity> identities;
   std::map<std::wstring, std::string> contents;  // what OpenToRead gives
 
@@ -40,6 +43,7 @@ class FakeJobHost : public JobHost {
     calls.push_back({"exists", path, {}});
     return existing_files.count(path) != 0;
   }
+  bool FolderExists(const std::wstring& path) override { return folders.count(path) != 0; }
   // Stands in for an OEM code page: ASCII and Latin-1 letters have bytes, nothing else.
   Result<std::string> EncodeForScript(std::wstring_view text) override {
     std::string out;
@@ -49,8 +53,14 @@ class FakeJobHost : public JobHost {
     }
     return out;
   }
-  bool SameFile(const std::wstring& a, const std::wstring& b, const std::wstring&) override {
-    return paths_are_same || a == b;
+  unsigned ScriptCodePage() override { return 437; }
+  // Case is ignored for ASCII letters only, as far as the tests need.
+  bool SamePath(const std::wstring& a, const std::wstring& b) override {
+    auto lower = [](std::wstring text) {
+      for (auto& c : text) c = c >= L'A' && c <= L'Z' ? c + 32 : c;
+      return text;
+    };
+    return lower(a) == lower(b);
   }
   Result<> LaunchScript(const std::wstring& script_path,
                         const std::wstring& working_folder) override {
@@ -60,15 +70,25 @@ class FakeJobHost : public JobHost {
   }
   bool ScriptRunning() override { return script_running; }
   Result<> CheckCanCreate(const std::wstring& path) override {
-    if (root_refuses_new_files) return Fail("Cannot create \"" + ToUtf8(path) + "\": denied");
+    if ((root_refuses_new_files && path == L"c:\\temp.w3m") || path == refused_create) {
+      return Error{"Cannot create \"" + ToUtf8(path) + "\": denied", refusal_code};
+    }
     return {};
   }
   Result<> CheckCanDelete(const std::wstring& path) override {
-    if (scratch_undeletable) return Fail("Cannot delete \"" + ToUtf8(path) + "\": denied");
+    if (scratch_undeletable) return Error{"Cannot delete \"" + ToUtf8(path) + "\": denied", 5};
     return {};
   }
-  std::wstring FullPath(const std::wstring& path, const std::wstring& base) override {
-    return path.find(L':') == std::wstring::npos ? base + L"\\" + path : path;
+  // Takes out "\\.\\" and doubled separators, as far as the tests need.
+  std::wstring FullPath(const std::wstring& path) override {
+    std::wstring plain = path;
+    for (size_t at; (at = plain.find(L"\\.\\")) != std::wstring::npos;) plain.erase(at, 2);
+    for (size_t at; (at = plain.find(L"\\\\", 1)) != std::wstring::npos;) plain.erase(at, 1);
+    return plain;
+  }
+  std::wstring Environment(const std::wstring& name) override {
+    const auto found = environment.find(name);
+    return found == environment.end() ? std::wstring() : found->second;
   }
   std::optional<FileIdentity> Identify(const std::wstring& path) override {
     calls.push_back({"identify", path, {}});

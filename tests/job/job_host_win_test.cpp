@@ -101,6 +101,7 @@ TEST(Win32JobHost, FileExistsSeesFilesButNotFolders) {
 
 TEST(Win32JobHost, EncodesExactlyInTheOemCodePageOrRefuses) {
   Win32JobHost host;
+  EXPECT_EQ(host.ScriptCodePage(), 437u);
   ASSERT_EQ(GetOEMCP(), 437u) << "the expectations below are for code page 437";
   EXPECT_EQ(*host.EncodeForScript(L"C:\\x 100%"), "C:\\x 100%");
   EXPECT_EQ(*host.EncodeForScript(L"Cart\x00e9s \x00e8"), "Cart\x82s \x8a");
@@ -108,20 +109,17 @@ TEST(Win32JobHost, EncodesExactlyInTheOemCodePageOrRefuses) {
   // U+0160 has a best-fit look-alike ('S') in code page 437, which would name another file.
   const auto refused = host.EncodeForScript(L"C:\\\x0160koda.w3m");
   ASSERT_FALSE(refused);
-  EXPECT_NE(refused.message().find("U+0160"), std::string::npos) << refused.message();
   EXPECT_NE(refused.message().find("437"), std::string::npos) << refused.message();
   EXPECT_FALSE(host.EncodeForScript(L"\x0416"));
 }
 
-TEST(Win32JobHost, SameFileComparesFullPathsIgnoringCase) {
+TEST(Win32JobHost, FullPathsInTheirPlainFormCompareIgnoringCase) {
   Win32JobHost host;
-  const std::wstring base = L"C:\\Tools\\Veltrane";
-  EXPECT_TRUE(host.SameFile(L"c:\\Maps\\A.w3m", L"C:\\MAPS\\a.W3M", base));
-  EXPECT_TRUE(host.SameFile(L"c:\\Maps\\x\\..\\A.w3m", L"c:/maps/./a.w3m", base));
-  EXPECT_TRUE(host.SameFile(L"map.w3m", L"C:\\Tools\\Veltrane\\MAP.w3m", base));
-  EXPECT_TRUE(host.SameFile(L"c:\\Cart\x00e9s.w3m", L"C:\\CART\x00c9S.W3M", base));
-  EXPECT_FALSE(host.SameFile(L"c:\\Maps\\A.w3m", L"c:\\Maps\\A2.w3m", base));
-  EXPECT_FALSE(host.SameFile(L"map.w3m", L"C:\\map.w3m", base));
+  EXPECT_EQ(host.FullPath(L"c:\\Maps\\x\\..\\.\\A.w3m. "), L"c:\\Maps\\A.w3m");
+  EXPECT_EQ(host.FullPath(L"c:/maps//a.w3m"), L"c:\\maps\\a.w3m");
+  EXPECT_TRUE(host.SamePath(L"c:\\Maps\\A.w3m", L"C:\\MAPS\\a.W3M"));
+  EXPECT_TRUE(host.SamePath(L"c:\\Cart\x00e9s.w3m", L"C:\\CART\x00c9S.W3M"));
+  EXPECT_FALSE(host.SamePath(L"c:\\Maps\\A.w3m", L"c:\\Maps\\A2.w3m"));
 }
 
 TEST(ProgramFolder, IsTheFolderOfTheRunningExecutable) {

@@ -13,179 +13,376 @@ using testing::FakeJobHost;
 const JobPaths kPaths{L"c:\\mpq2k\\mpq2k.exe", L"c:\\MyMap.w3m", L"c:\\MyMapProtected.w3m",
                       L"C:\\Tools\\Veltrane"};
 
+// A host on which kPaths pass every check: the archiver is there.
+FakeJobHost ReadyHost() {
+  FakeJobHost host;
+  host.existing_files.insert(kPaths.archiver);
+  return host;
+}
+
 std::string Bytes(const std::wstring& text) {
   return std::string(text.begin(), text.end());
 }
 
-std::vector<std::string> Operations(const FakeJobHost& host) {
+// The calls from the first write on: the checks before it only ask.
+std::vector<FakeJobHost::Call> Steps(const FakeJobHost& host) {
+  auto first = host.calls.begin();
+  while (first != host.calls.end() && first->operation != "write") ++first;
+  return {first, host.calls.end()};
+}
+
+std::vector<std::string> Operations(const std::vector<FakeJobHost::Call>& calls) {
   std::vector<std::string> operations;
-  for (const auto& call : host.calls) operations.push_back(call.operation);
+  for (const auto& call : calls) operations.push_back(call.operation);
   return operations;
 }
 
 TEST(RunJob, WritesPlaceholderThenAsksThenWritesScriptThenLaunches) {
-  FakeJobHost host;
+  FakeJobHost host = ReadyHost();
   ASSERT_TRUE(RunJob(kPaths, host));
 
-  ASSERT_EQ(Operations(host),
-            (std::vector<std::string>{"exists", "write", "exists", "write", "identify", "launch"}));
-  host.calls.erase(host.calls.begin());  // the scratch check's own question
-  EXPECT_EQ(host.calls[0].path, L"C:\\Tools\\Veltrane\\war3map.wtg");
-  EXPECT_EQ(host.calls[0].bytes, "");
-  EXPECT_EQ(host.calls[1].path, L"c:\\temp.w3m");
-  EXPECT_EQ(host.calls[2].path, L"C:\\Tools\\Veltrane\\temp.bat");
-  EXPECT_EQ(host.calls[2].bytes, Bytes(ComposeScript(kPaths, false)));
-  EXPECT_EQ(host.calls[3].path, L"c:\\MyMapProtected.w3m") << "the destination before the launch";
-  EXPECT_EQ(host.calls[4].path, L"C:\\Tools\\Veltrane\\temp.bat");
-  EXPECT_EQ(host.calls[4].bytes, "C:\\Tools\\Veltrane") << "the launch's working folder";
+  const auto steps = Steps(host);
+  ASSERT_EQ(Operations(steps),
+            (std::vector<std::string>{"write", "exists", "write", "identify", "launch"}));
+  EXPECT_EQ(steps[0].path, L"C:\\Tools\\Veltrane\\war3map.wtg");
+  EXPECT_EQ(steps[0].bytes, "");
+  EXPECT_EQ(steps[1].path, L"c:\\temp.w3m");
+  EXPECT_EQ(steps[2].path, L"C:\\Tools\\Veltrane\\temp.bat");
+  EXPECT_EQ(steps[2].bytes, Bytes(ComposeScript(kPaths, false)));
+  EXPECT_EQ(steps[3].path, L"c:\\MyMapProtected.w3m") << "the destination before the launch";
+  EXPECT_EQ(steps[4].path, L"C:\\Tools\\Veltrane\\temp.bat");
+  EXPECT_EQ(steps[4].bytes, "C:\\Tools\\Veltrane") << "the launch's working folder";
 }
 
-TEST(RunJob, TheLaunchKeepsTheDestinationAndItsIdentityBeforeTheLaunch) {
-  FakeJobHost host;
+struct Accepted {
+  const char* label;
+  JobPaths paths;
+  void (*arrange)(FakeJobHost&);
+  const wchar_t* destination_full;  // where the script moves the copy
+};
+
+class RunJobAccepts : public ::testing::TestWithParam<Accepted> {};
+
+// Paths are taken as the script takes them, from the program folder.
+TEST_P(RunJobAccepts, AndKnowsWhereTheScriptMovesTheCopy) {
+  FakeJobHost host = ReadyHost();
+  GetParam().arrange(host);
+  const auto launch = RunJob(GetParam().paths, host);
+  ASSERT_TRUE(launch) << launch.message();
+  EXPECT_EQ(launch->destination, GetParam().paths.destination);
+  EXPECT_EQ(launch->destination_full, GetParam().destination_full);
+}
+
+void Nothing(FakeJobHost&) {}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, RunJobAccepts,
+    ::testing::Values(Accepted{"Relative",
+                               {kPaths.archiver, L"m.w3m", L"out.w3m", L"C:\\Tools\\Veltrane"},
+                               Nothing,
+                               L"C:\\Tools\\Veltrane\\out.w3m"},
+                      Accepted{"RootedOnTheProgramsDrive",
+                               {kPaths.archiver, L"m.w3m", L"\\out.w3m", L"C:\\Tools\\Veltrane"},
+                               Nothing,
+                               L"C:\\out.w3m"},
+                      Accepted{"DriveRelativeOnTheProgramsDrive",
+                               {kPaths.archiver, L"m.w3m", L"c:out.w3m", L"C:\\Tools\\Veltrane"},
+                               Nothing,
+                               L"C:\\Tools\\Veltrane\\out.w3m"},
+                      Accepted{"ProgramInADriveRoot",
+                               {kPaths.archiver, L"m.w3m", L"out.w3m", L"C:\\"},
+                               Nothing,
+                               L"C:\\out.w3m"},
+                      Accepted{"ArchiverAlongPath",
+                               {L"mpqadd", L"m.w3m", L"c:\\out.w3m", L"C:\\Tools\\Veltrane"},
+                               [](FakeJobHost& h) {
+                                 h.environment[L"PATH"] = L"C:\\Windows;\"C:\\bin\";";
+                                 h.existing_files.insert(L"C:\\bin\\mpqadd.EXE");
+                               },
+                               L"c:\\out.w3m"},
+                      Accepted{
+                          "ArchiverInTheProgramFolder",
+                          {L"tools\\mpqadd.exe", L"m.w3m", L"c:\\out.w3m", L"C:\\Tools\\Veltrane"},
+                          [](FakeJobHost& h) {
+                            h.existing_files.insert(L"C:\\Tools\\Veltrane\\tools\\mpqadd.exe");
+                          },
+                          L"c:\\out.w3m"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(RunJob, TheLaunchKeepsTheDestinationsIdentityBeforeTheLaunch) {
+  FakeJobHost host = ReadyHost();
   JobPaths paths = kPaths;
   paths.destination = L"out.w3m";
   host.identities[L"C:\\Tools\\Veltrane\\out.w3m"] = {7, 42, 100, 5};
   const auto launch = RunJob(paths, host);
   ASSERT_TRUE(launch);
-  EXPECT_EQ(launch->destination, L"out.w3m");
-  EXPECT_EQ(launch->destination_full, L"C:\\Tools\\Veltrane\\out.w3m");
   EXPECT_EQ(launch->destination_before, (FileIdentity{7, 42, 100, 5}));
 }
 
-struct EarlyRefusal {
+struct Refused {
   const char* label;
+  JobPaths paths;
   void (*arrange)(FakeJobHost&);
-  const char* says;
+  std::string says;  // the whole message, or its start when `whole` is false
+  bool whole = true;
+  DeniedPlace denied = DeniedPlace::kNone;
+  const wchar_t* denied_path = L"";
 };
 
-class RunJobRefusesFirst : public ::testing::TestWithParam<EarlyRefusal> {};
+class RunJobRefuses : public ::testing::TestWithParam<Refused> {};
 
-// These come before the input checks: the paths here would be refused too.
-TEST_P(RunJobRefusesFirst, WritingAndLaunchingNothing) {
-  FakeJobHost host;
+// Every refusal comes before anything is written or launched.
+TEST_P(RunJobRefuses, WritingAndLaunchingNothing) {
+  FakeJobHost host = ReadyHost();
   GetParam().arrange(host);
-  const auto result = RunJob(JobPaths{L"a\"", L"s", L"s", L"C:\\V"}, host);
+  const auto result = RunJob(GetParam().paths, host);
   ASSERT_FALSE(result);
-  EXPECT_NE(result.message().find(GetParam().says), std::string::npos) << result.message();
-  for (const auto& call : host.calls) EXPECT_EQ(call.operation, "exists");
+  const std::string& message = result.message();
+  if (GetParam().whole) {
+    EXPECT_EQ(message, GetParam().says);
+  } else {
+    EXPECT_EQ(message.substr(0, GetParam().says.size()), GetParam().says) << message;
+  }
+  EXPECT_EQ(result.error().denied, GetParam().denied);
+  EXPECT_EQ(result.error().denied_path, GetParam().denied_path);
+  EXPECT_TRUE(Steps(host).empty()) << "wrote " << ToUtf8(Steps(host)[0].path);
+  for (const auto& call : host.calls) EXPECT_NE(call.operation, "launch");
 }
 
+// Makes every other row of the table refuse too.
+void EverythingWrong(FakeJobHost& h) {
+  h.root_refuses_new_files = true;
+  h.refused_create = L"C:\\V\\war3map.wtg";
+  h.existing_files.clear();
+}
+
+void ScriptRuns(FakeJobHost& h) {
+  EverythingWrong(h);
+  h.script_running = true;
+}
+
+const JobPaths kAllWrong{L"", L"a\"", L"", L"C:\\V"};
+const std::string kCannotUseDestination = "Cannot use the destination path ";
+const std::string kScratchAdvice =
+    " The job makes its copy there, and Windows lets only a program run as administrator create "
+    "or delete files in the root of drive C:. Run Veltrane as administrator.";
+const std::string kFolderDenied =
+    "Cannot create \"C:\\Tools\\Veltrane\\war3map.wtg\": denied The job writes war3map.wtg and "
+    "temp.bat beside the program, in \"C:\\Tools\\Veltrane\".";
+
+JobPaths With(int field, std::wstring text, JobPaths paths = kPaths) {
+  std::wstring* fields[] = {&paths.archiver, &paths.source, &paths.destination,
+                            &paths.program_folder};
+  *fields[field] = std::move(text);
+  return paths;
+}
+constexpr int kArchiverBox = 0, kMapBox = 1, kDestinationBox = 2, kFolder = 3;
+
 INSTANTIATE_TEST_SUITE_P(
-    RunningJobOrScratch, RunJobRefusesFirst,
-    ::testing::Values(EarlyRefusal{"JobRunning", [](FakeJobHost& h) { h.script_running = true; },
-                                   "A job is still running"},
-                      EarlyRefusal{"RootRefusesNewFiles",
-                                   [](FakeJobHost& h) { h.root_refuses_new_files = true; },
-                                   "Cannot create \"c:\\temp.w3m\": denied"},
-                      EarlyRefusal{"ScratchUndeletable",
-                                   [](FakeJobHost& h) {
-                                     h.existing_files.insert(L"c:\\temp.w3m");
-                                     h.scratch_undeletable = true;
-                                   },
-                                   "Cannot delete \"c:\\temp.w3m\": denied"},
-                      EarlyRefusal{"AdviceForTheScratch",
-                                   [](FakeJobHost& h) { h.root_refuses_new_files = true; },
-                                   "Run Veltrane as administrator."}),
+    Table, RunJobRefuses,
+    ::testing::Values(Refused{"ARunningJobWinsOverEveryOtherRefusal", kAllWrong, ScriptRuns,
+                              "A job is still running. Wait for its report before starting "
+                              "another: both would "
+                              "use c:\\temp.w3m."},
+                      Refused{"ScratchCannotBeCreated", kAllWrong, EverythingWrong,
+                              "Cannot create \"c:\\temp.w3m\": denied" + kScratchAdvice, true,
+                              DeniedPlace::kScratchMap, L"c:\\temp.w3m"},
+                      Refused{"ScratchCannotBeDeleted", kPaths,
+                              [](FakeJobHost& h) {
+                                h.existing_files.insert(L"c:\\temp.w3m");
+                                h.scratch_undeletable = true;
+                              },
+                              "Cannot delete \"c:\\temp.w3m\": denied" + kScratchAdvice, true,
+                              DeniedPlace::kScratchMap, L"c:\\temp.w3m"},
+                      Refused{"ScratchFailsOtherwise", kPaths,
+                              [](FakeJobHost& h) {
+                                h.root_refuses_new_files = true;
+                                h.refusal_code = 21;
+                              },
+                              "Cannot create \"c:\\temp.w3m\": denied" + kScratchAdvice},
+                      Refused{
+                          "ProgramFolderDenied", kPaths,
+                          [](FakeJobHost& h) {
+                            h.refused_create = L"C:\\Tools\\Veltrane\\war3map.wtg";
+                          },
+                          kFolderDenied +
+                              " Windows lets only a program run as administrator write there. Run "
+                              "Veltrane as administrator, or move it to a folder of your own.",
+                          true, DeniedPlace::kProgramFolder, L"C:\\Tools\\Veltrane"},
+                      Refused{"ProgramFolderFailsOtherwise", kPaths,
+                              [](FakeJobHost& h) {
+                                h.refused_create = L"C:\\Tools\\Veltrane\\war3map.wtg";
+                                h.refusal_code = 21;
+                              },
+                              kFolderDenied},
+                      Refused{"EmptyDestination", With(kDestinationBox, L""), Nothing,
+                              kCannotUseDestination + "\"\": it is empty."},
+                      Refused{"BlankMap", With(kMapBox, L"  "), Nothing,
+                              "Cannot use the map path \"  \": it is empty."},
+                      Refused{
+                          "QuoteInArchiver", With(kArchiverBox, L"c:\\a\" & calc & \".exe"),
+                          Nothing,
+                          "Cannot use the archiver path \"c:\\a\" & calc & \".exe\": it contains a "
+                          "double "
+                          "quote, a line break or a NUL character, which no file name can hold."},
+                      Refused{"LineFeedInMap", With(kMapBox, L"c:\\m.w3m\ndel c:\\*"), Nothing,
+                              "Cannot use the map path ", false},
+                      Refused{"CarriageReturnInDestination", With(kDestinationBox, L"c:\\x\r.w3m"),
+                              Nothing, kCannotUseDestination, false},
+                      Refused{"NulInMap", With(kMapBox, std::wstring(L"c:\\m\0x", 6)), Nothing,
+                              "Cannot use the map path ", false},
+                      Refused{"QuoteInFolder", With(kFolder, L"C:\\V\""), Nothing,
+                              "Cannot use the program folder ", false},
+                      Refused{"NotInTheConsolesCodePage",
+                              With(kDestinationBox, L"c:\\\x5730\\out.w3m"), Nothing,
+                              kCannotUseDestination +
+                                  "\"c:\\\xe5\x9c\xb0\\out.w3m\": the job's script can hold only "
+                                  "the characters "
+                                  "of the console's code page (437 on this system), and "
+                                  "\"\xe5\x9c\xb0\" is not "
+                                  "one of them. Rename the file or folder, or choose another."},
+                      Refused{"DevicePath", With(kMapBox, L"\\\\?\\c:\\MyMap.w3m"), Nothing,
+                              "Cannot use the map path \"\\\\?\\c:\\MyMap.w3m\": it is a device "
+                              "path (\\\\?\\ "
+                              "or \\\\.\\), which the job's script cannot use."},
+                      Refused{"RelativeToAnotherDrivesFolder", With(kDestinationBox, L"d:out.w3m"),
+                              Nothing,
+                              kCannotUseDestination +
+                                  "\"d:out.w3m\": it is taken from the current folder of drive d:, "
+                                  "which the "
+                                  "job's script does not know. Give the full path."},
+                      Refused{
+                          "RelativeWithTheProgramOnAShare",
+                          With(kFolder, L"\\\\server\\share", With(kDestinationBox, L"out.w3m")),
+                          Nothing,
+                          kCannotUseDestination + "\"out.w3m\": it is not a full path, and the "
+                                                  "job's script runs in the "
+                                                  "program folder \"\\\\server\\share\", which is "
+                                                  "on no drive letter. Give the "
+                                                  "full path."},
+                      Refused{"LongerThanTheInterpreterTakes",
+                              With(kDestinationBox, L"c:\\" + std::wstring(300, L'x')), Nothing,
+                              kCannotUseDestination + "\"c:\\" + std::string(300, 'x') +
+                                  "\": its full path has 303 characters, and the command "
+                                  "interpreter takes at "
+                                  "most 259. Choose a shorter path."},
+                      Refused{"TheMapByItsShortName", With(kDestinationBox, L"C:\\MYMAP~1.W3M"),
+                              [](FakeJobHost& h) {
+                                h.identities[L"c:\\MyMap.w3m"] = {7, 42, 100, 5};
+                                h.identities[L"C:\\MYMAP~1.W3M"] = {7, 42, 100, 5};
+                              },
+                              kCannotUseDestination +
+                                  "\"C:\\MYMAP~1.W3M\": it names the same file as the map path "
+                                  "\"c:\\MyMap.w3m\". The job would replace the map with its "
+                                  "protected copy; "
+                                  "choose another destination."},
+                      Refused{"TheMapRootedOnTheProgramsDrive",
+                              With(kDestinationBox, L"\\MYMAP.w3m"), Nothing,
+                              kCannotUseDestination +
+                                  "\"\\MYMAP.w3m\": it names the same file as the map",
+                              false},
+                      Refused{
+                          "TheMapRelativeToTheProgramsDrive",
+                          With(kMapBox, L"C:\\Tools\\Veltrane\\m.w3m",
+                               With(kDestinationBox, L"C:m.w3m")),
+                          Nothing,
+                          kCannotUseDestination + "\"C:m.w3m\": it names the same file as the map",
+                          false},
+                      Refused{"TheMapIsTheScratchMap", With(kMapBox, L"C:\\TEMP~1.W3M"),
+                              [](FakeJobHost& h) {
+                                h.existing_files.insert(L"c:\\temp.w3m");
+                                h.identities[L"c:\\temp.w3m"] = {7, 1, 2, 3};
+                                h.identities[L"C:\\TEMP~1.W3M"] = {7, 1, 2, 3};
+                              },
+                              "Cannot use the map path \"C:\\TEMP~1.W3M\": it names "
+                              "\"c:\\temp.w3m\", a file "
+                              "that the job itself writes or deletes. Choose another file."},
+                      Refused{"TheDestinationIsTheScript", With(kDestinationBox, L"temp.BAT"),
+                              Nothing,
+                              kCannotUseDestination + "\"temp.BAT\": it names "
+                                                      "\"C:\\Tools\\Veltrane\\temp.bat\", a file",
+                              false},
+                      Refused{"TheDestinationIsThePlaceholder",
+                              With(kDestinationBox, L".\\war3map.wtg"), Nothing,
+                              kCannotUseDestination + "\".\\war3map.wtg\": it names ", false},
+                      Refused{"TheDestinationIsAFolder", With(kDestinationBox, L"C:\\maps\\out"),
+                              [](FakeJobHost& h) { h.folders.insert(L"C:\\maps\\out"); },
+                              kCannotUseDestination +
+                                  "\"C:\\maps\\out\": it is a folder. Name a file in it, such as "
+                                  "\"C:\\maps\\out\\MyMap protected.w3m\"."},
+                      Refused{"TheDestinationsFolderIsMissing",
+                              With(kDestinationBox, L"C:\\no such\\out.w3m"), Nothing,
+                              kCannotUseDestination + "\"C:\\no such\\out.w3m\": its folder "
+                                                      "\"C:\\no such\" does not exist."},
+                      Refused{"NoArchiverThere", kPaths,
+                              [](FakeJobHost& h) { h.existing_files.clear(); },
+                              "Cannot use the archiver path \"c:\\mpq2k\\mpq2k.exe\": there is no "
+                              "program file "
+                              "there."},
+                      Refused{"NoArchiverAlongPath", With(kArchiverBox, L"mpq2k"),
+                              [](FakeJobHost& h) {
+                                h.environment[L"PATH"] = L"C:\\bin";
+                                h.existing_files.insert(L"C:\\bin\\mpq2k.txt");
+                              },
+                              "Cannot use the archiver path \"mpq2k\": there is no program of that "
+                              "name in the "
+                              "program folder or in a folder of PATH."}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(RunJob, AnAbsentScratchMapNeedsNoDeleteCheck) {
-  FakeJobHost host;
+  FakeJobHost host = ReadyHost();
   host.scratch_undeletable = true;
   EXPECT_TRUE(RunJob(kPaths, host));
 }
 
 TEST(RunJob, TheDelLineFollowsWhetherTheScratchMapExistsWhenComposing) {
-  FakeJobHost host;
+  FakeJobHost host = ReadyHost();
   host.existing_files.insert(L"c:\\temp.w3m");
   ASSERT_TRUE(RunJob(kPaths, host));
-  EXPECT_EQ(host.calls[3].bytes, Bytes(ComposeScript(kPaths, true)));
+  EXPECT_EQ(Steps(host)[2].bytes, Bytes(ComposeScript(kPaths, true)));
 }
 
 TEST(RunJob, DriveRootFolderIsUsedAsGiven) {
-  FakeJobHost host;
+  FakeJobHost host = ReadyHost();
   JobPaths paths = kPaths;
   paths.program_folder = L"C:\\";
   ASSERT_TRUE(RunJob(paths, host));
-  EXPECT_EQ(host.calls[1].path, L"C:\\\\war3map.wtg");
-  EXPECT_EQ(host.calls[5].path, L"C:\\\\temp.bat");
-}
-
-TEST(RunJob, EmptyOrNonsensicalPathsStillWriteBothFilesAndLaunch) {
-  FakeJobHost host;
-  ASSERT_TRUE(RunJob(JobPaths{L"", L"*.w3m", L"  ", L"C:\\Tools"}, host));
-  EXPECT_EQ(Operations(host),
-            (std::vector<std::string>{"exists", "write", "exists", "write", "identify", "launch"}));
+  const auto steps = Steps(host);
+  EXPECT_EQ(steps[0].path, L"C:\\\\war3map.wtg");
+  EXPECT_EQ(steps[4].path, L"C:\\\\temp.bat");
 }
 
 TEST(RunJob, AFailedWriteStopsTheRunAndKeepsEarlierSteps) {
-  FakeJobHost host;
+  FakeJobHost host = ReadyHost();
   host.failing_write = L"C:\\Tools\\Veltrane\\temp.bat";
   const auto result = RunJob(kPaths, host);
   ASSERT_FALSE(result);
   EXPECT_NE(result.message().find("C:\\Tools\\Veltrane\\temp.bat"), std::string::npos);
-  EXPECT_EQ(Operations(host), (std::vector<std::string>{"exists", "write", "exists", "write"}));
+  EXPECT_EQ(Operations(Steps(host)), (std::vector<std::string>{"write", "exists", "write"}));
   EXPECT_TRUE(host.existing_files.count(L"C:\\Tools\\Veltrane\\war3map.wtg"));
 }
 
 TEST(RunJob, AFailedPlaceholderWriteWritesNoScript) {
-  FakeJobHost host;
+  FakeJobHost host = ReadyHost();
   host.failing_write = L"C:\\Tools\\Veltrane\\war3map.wtg";
   ASSERT_FALSE(RunJob(kPaths, host));
-  EXPECT_EQ(Operations(host), (std::vector<std::string>{"exists", "write"}));
+  EXPECT_EQ(Operations(Steps(host)), (std::vector<std::string>{"write"}));
 }
 
 TEST(RunJob, AFailedLaunchComesBackWithItsMessage) {
-  FakeJobHost host;
+  FakeJobHost host = ReadyHost();
   host.launch_fails = true;
   const auto result = RunJob(kPaths, host);
   ASSERT_FALSE(result);
   EXPECT_NE(result.message().find("temp.bat"), std::string::npos);
 }
 
-struct Refusal {
-  const char* label;
-  JobPaths paths;
-  const char* named_box;
-};
-
-class RunJobRefuses : public ::testing::TestWithParam<Refusal> {};
-
-TEST_P(RunJobRefuses, BeforeAnythingIsWrittenAndNamesTheBox) {
-  FakeJobHost host;
-  const auto result = RunJob(GetParam().paths, host);
-  ASSERT_FALSE(result);
-  EXPECT_EQ(Operations(host), std::vector<std::string>{"exists"}) << "the scratch check only";
-  EXPECT_NE(result.message().find(GetParam().named_box), std::string::npos) << result.message();
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    UnsafeInputs, RunJobRefuses,
-    ::testing::Values(
-        Refusal{
-            "QuoteInArchiver", {L"c:\\a\" & calc & \".exe", L"s", L"d", L"C:\\V"}, "archiver path"},
-        Refusal{"LineFeedInSource", {L"a", L"c:\\m.w3m\ndel c:\\*", L"d", L"C:\\V"}, "map path"},
-        Refusal{"CarriageReturnInDestination",
-                {L"a", L"s", L"c:\\x\r.w3m", L"C:\\V"},
-                "destination path"},
-        Refusal{"NulInSource", {L"a", std::wstring(L"c:\\m\0x", 6), L"d", L"C:\\V"}, "map path"},
-        Refusal{"QuoteInFolder", {L"a", L"s", L"d", L"C:\\V\""}, "program folder"},
-        Refusal{"NoByteInCodePage", {L"a", L"s", L"c:\\\x0416.w3m", L"C:\\V"}, "destination path"},
-        Refusal{"SameFile", {L"a", L"c:\\Map.w3m", L"c:\\Map.w3m", L"C:\\V"}, "same file"}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-TEST(RunJob, SameFileRefusalReliesOnTheHostsComparison) {
-  FakeJobHost host;
-  host.paths_are_same = true;
-  ASSERT_FALSE(RunJob(kPaths, host));
-  EXPECT_EQ(Operations(host), std::vector<std::string>{"exists"});
-}
-
 TEST(RunJob, LatinLettersThatTheCodePageHoldsAreAccepted) {
-  FakeJobHost host;
+  FakeJobHost host = ReadyHost();
   JobPaths paths = kPaths;
   paths.source = L"c:\\Cart\x00e9s.w3m";
   ASSERT_TRUE(RunJob(paths, host));
-  EXPECT_NE(host.calls[3].bytes.find("Cart\xe9s.w3m"), std::string::npos);
+  EXPECT_NE(Steps(host)[2].bytes.find("Cart\xe9s.w3m"), std::string::npos);
 }
 
 }  // namespace

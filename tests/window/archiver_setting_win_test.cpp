@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "common/text.h"
+
 #include "tests/window/window_fixture_win.h"
 #include "window/layout.h"
 #include "window/setting_win.h"
@@ -11,7 +13,7 @@ using testing::MainWindowTest;
 using testing::MakeFile;
 using testing::TempPath;
 
-enum class Stored { kNothing, kExistingFile, kMissingFile, kEmptyText };
+enum class Stored { kNothing, kExistingFile, kMissingFile, kEmptyText, kUnreachable };
 enum class Expect { kDefault, kBundled, kStored };
 
 struct FirstRun {
@@ -38,6 +40,8 @@ TEST_F(MainWindowTest, TheArchiverBoxStartsWithAStoredFileElseTheDefaultElseTheB
       {"stored file wins", true, true, Stored::kExistingFile, Expect::kStored},
       {"stored file gone", true, false, Stored::kMissingFile, Expect::kBundled},
       {"stored empty", false, false, Stored::kEmptyText, Expect::kDefault},
+      // Only "not found" counts as missing: a share that can't be reached keeps the path.
+      {"stored on an unreachable share", true, false, Stored::kUnreachable, Expect::kStored},
   };
   int number = 0;
   for (const FirstRun& run : cases) {
@@ -52,15 +56,17 @@ TEST_F(MainWindowTest, TheArchiverBoxStartsWithAStoredFileElseTheDefaultElseTheB
       ASSERT_TRUE(MakeFile(default_path));
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, SettingsKey(application_name_).c_str());
+    const std::wstring value = run.stored == Stored::kExistingFile  ? stored_file
+                               : run.stored == Stored::kMissingFile ? missing
+                               : run.stored == Stored::kUnreachable
+                                   ? L"\\\\nohost\\share\\mpq2k.exe"
+                                   : L"";
     if (run.stored != Stored::kNothing) {
-      const std::wstring value = run.stored == Stored::kExistingFile  ? stored_file
-                                 : run.stored == Stored::kMissingFile ? missing
-                                                                      : L"";
       ASSERT_TRUE(StoreArchiverPath(application_name_, value));
     }
     CreateWindowUnderTest();
     const std::wstring expected = run.archiver_box == Expect::kBundled  ? bundled
-                                  : run.archiver_box == Expect::kStored ? stored_file
+                                  : run.archiver_box == Expect::kStored ? value
                                                                         : default_path;
     EXPECT_EQ(Text(kArchiverBox), expected);
     DeleteFileW(bundled.c_str());
@@ -93,6 +99,40 @@ TEST(ArchiverSetting, EachExecutableNameKeepsItsOwnValue) {
   EXPECT_EQ(RegQueryValueExW(key, L"LocMPQ2K", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   RegCloseKey(key);
+}
+
+// A value that is there but is no string can't be read: the box starts as if none were
+// stored, and storing the box keeps that value rather than replacing the user's setting.
+TEST(ArchiverSetting, AValueThatCannotBeReadIsKept) {
+  const std::wstring name = L"veltrane-setting-unreadable";
+  const std::wstring key = SettingsKey(name);
+  for (const DWORD type : {DWORD{REG_DWORD}, DWORD{REG_BINARY}}) {
+    SCOPED_TRACE(type);
+    RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    EXPECT_EQ(*LoadArchiverPath(name), std::nullopt) << "no key is no setting";
+    const DWORD data = 7;
+    ASSERT_EQ(
+        RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"LocMPQ2K", type, &data, sizeof data),
+        ERROR_SUCCESS);
+    const auto loaded = LoadArchiverPath(name);
+    ASSERT_FALSE(loaded);
+    EXPECT_NE(loaded.message().find(ToUtf8(key)), std::string::npos) << loaded.message();
+    EXPECT_EQ(InitialArchiverPath(name, L""), L"c:\\mpq2k\\mpq2k.exe");
+
+    const auto stored = StoreArchiverPath(name, L"c:\\mpq2k\\mpq2k.exe");
+    ASSERT_FALSE(stored);
+    EXPECT_NE(stored.message().find("The stored path is kept"), std::string::npos)
+        << stored.message();
+    DWORD kept_type = 0;
+    DWORD kept = 0;
+    DWORD size = sizeof kept;
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, key.c_str(), L"LocMPQ2K", RRF_RT_ANY, &kept_type,
+                           &kept, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(kept_type, type);
+    EXPECT_EQ(kept, data);
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, (L"Software\\VB and VBA Program Settings\\" + name).c_str());
 }
 
 TEST(ArchiverSetting, ApplicationNameIsTheExecutablesBaseName) {

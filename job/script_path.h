@@ -1,0 +1,30 @@
+#pragma once
+// Paths as the job's script reads them: the command interpreter runs the script with the
+// program folder as its current folder, so every path that is not full is taken from there.
+
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+
+namespace veltrane {
+
+// The path made full as the script will take it, with `program_folder` (a full path) as the
+// current folder; the result is not yet in its plain form (see JobHost::FullPath). Forms the
+// script would read otherwise, or not at all, fail with the reason:
+//   "\x.w3m"      rooted: on the program folder's drive;
+//   "C:x.w3m"     drive-relative: from the program folder when it is on that drive; on any
+//                 other drive it depends on a current folder the script does not know;
+//   "\\?\..."     device paths, which the interpreter's commands do not take.
+Result<std::wstring> ResolveForScript(std::wstring_view path, std::wstring_view program_folder);
+
+// `folder` and `name` with one separator between them.
+std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);
+
+// The folder part of a full path: "C:\a" for "C:\a\b.w3m", "C:\" for "C:\b.w3m".
+std::wstring FolderOf(std::wstring_view full_path);
+
+// The last part of a path, after its last separator or drive colon.
+std::wstring_view NameOf(std::wstring_view path);
+
+}  // namespace veltrane
