@@ -45,6 +45,7 @@ struct Job {
   std::vector<OwnFile> own_files;
 
   Subject& map() { return subjects[2]; }
+  Subject& destination() { return subjects[3]; }
 };
 
 using Found = std::optional<Refusal>;
@@ -301,7 +302,7 @@ Result<std::wstring, Refusal> CheckAll(const JobPaths& paths, JobHost& host) {
       if (auto found = row.check(job, subject)) return std::move(*found);
     }
   }
-  return job.subjects[3].full;
+  return job.destination().full;
 }
 
 }  // namespace
