@@ -45,6 +45,7 @@ struct Job {
   std::vector<OwnFile> own_files;
 
   Subject& map() { return subjects[2]; }
+  Subject& destination() { return subjects[3]; }
 };
 
 using Found = std::optional<Refusal>;
@@ -307,7 +308,7 @@ Result<ResolvedPaths, Refusal> CheckAll(const JobPaths& paths, JobHost& host) {
       if (auto found = row.check(job, subject)) return std::move(*found);
     }
   }
-  return ResolvedPaths{job.subjects[2].full, job.subjects[3].full};
+  return ResolvedPaths{job.map().full, job.destination().full};
 }
 
 }  // namespace

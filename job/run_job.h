@@ -39,12 +39,12 @@ struct Refusal {
 // The refusal of a job while another one's script runs.
 Error JobStillRunning();
 
-// Refuses first when a script of this program still runs, then when the scratch map can't
-// be made or replaced, then inputs that cannot be put into the script safely or a source and
-// destination naming the same file; a refusal writes and launches nothing. Otherwise writes
-// the empty placeholder and the job script into the program folder and launches the script,
-// in that order, asking whether the scratch map exists between the two writes and noting
-// the destination's identity just before the launch. A failing step ends the run with its
+// Asks the table of refusals first (job/run_job.cpp): a script of this program still
+// running, the scratch map or the program folder denied, then every path the job can't use
+// as the script will read it; a refusal writes and launches nothing. Otherwise writes the
+// empty placeholder and the job script into the program folder and launches the script, in
+// that order, asking whether the scratch map exists between the two writes and noting the
+// destination's identity just before the launch. A failing step ends the run with its
 // message; the steps before it stay done.
 Result<JobLaunch, Refusal> RunJob(const JobPaths& paths, JobHost& host);
 
