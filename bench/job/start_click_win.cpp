@@ -18,11 +18,8 @@
 #include <vector>
 
 #include "bench/job/bench_clock_win.h"
+#include "bench/job/bench_window_win.h"
 #include "common/text.h"
-#include "job/job_host_win.h"
-#include "window/job_watch_win.h"
-#include "window/layout.h"
-#include "window/main_window_win.h"
 
 namespace {
 
@@ -81,38 +78,6 @@ class Watchdog {
   std::thread thread_;
 };
 
-// Runs messages until the job's report box has come and been closed: the box runs modally
-// inside the window's handler, so another thread reads and closes it.
-std::wstring AwaitReport() {
-  std::atomic<bool> closed{false};
-  std::wstring text;
-  std::thread closer([&] {
-    const double since = NowMs();
-    while (NowMs() - since < kTimeoutMs) {
-      HWND box = FindWindowW(L"#32770", L"Veltrane");
-      DWORD process = 0;
-      if (box != nullptr) GetWindowThreadProcessId(box, &process);
-      if (process == GetCurrentProcessId() && IsWindowVisible(box)) {
-        wchar_t buffer[1024] = {};
-        GetDlgItemTextW(box, 0xFFFF, buffer, 1024);
-        text = buffer;
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-        closed = true;
-        return;
-      }
-      Sleep(5);
-    }
-    closed = true;
-  });
-  while (!closed) {
-    veltrane::bench::PumpMessages();
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
-  closer.join();
-  veltrane::bench::PumpMessages();
-  return text;
-}
-
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -129,21 +94,10 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring job_script = program_folder + L"\\" + std::wstring(veltrane::kScriptName);
   CreateDirectoryW(program_folder.c_str(), nullptr);
 
-  veltrane::Win32JobHost host;
-  veltrane::JobWatch jobs(host);
-  veltrane::MainWindow window({
-      [&jobs](const veltrane::JobPaths& paths, HWND w) { return jobs.Start(paths, w); },
-      [&jobs] { return jobs.Finish(); },
-      program_folder,
-      L"veltrane-bench-click",
-      false,
-  });
-  if (auto created = window.Create(SW_SHOWNORMAL); !created) Die(created.message());
-  veltrane::bench::PumpMessages();
-  SetDlgItemTextW(window.hwnd(), veltrane::kArchiverBox, archiver.c_str());
-  SetDlgItemTextW(window.hwnd(), veltrane::kMapBox, map.c_str());
-  SetDlgItemTextW(window.hwnd(), veltrane::kDestinationBox, destination.c_str());
-  HWND start = GetDlgItem(window.hwnd(), veltrane::kStart);
+  veltrane::bench::BenchWindow bench(program_folder, L"veltrane-bench-click");
+  if (auto created = bench.Create(archiver, map, destination); !created) Die(created.message());
+  veltrane::Win32JobHost& host = bench.host();
+  HWND start = bench.start();
 
   auto script =
       host.EncodeForScript(L"@echo off\r\ncopy \"" + map + L"\" \"" + copy_destination + L"\"");
@@ -160,9 +114,10 @@ int wmain(int argc, wchar_t** argv) {
     SendMessageW(start, BM_CLICK, 0, 0);
     clicks.push_back(NowMs() - before);
     watchdog.Disarm();
-    const std::wstring report = AwaitReport();
-    if (report.find(L"is ready") == std::wstring::npos) {
-      Die("the job's report is no success: [" + veltrane::ToUtf8(report) + "]");
+    const auto report = veltrane::bench::AwaitReport(kTimeoutMs);
+    if (!report || report->text.find(L"is ready") == std::wstring::npos) {
+      Die("the job's report is no success: [" + veltrane::ToUtf8(report ? report->text : L"") +
+          "]");
     }
 
     Clear({}, {job_script});  // the job's script has ended before the launch is timed
