@@ -101,7 +101,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
                                               owner);
       },
   });
-  if (auto created = window.Create(show_command); !created) return Refuse(created.message());
-  window.ApplyCommandLine(*line);
+  if (auto created = window.Create(show_command, *line); !created) {
+    return Refuse(created.message());
+  }
   return RunMessageLoop(window.hwnd());
 }

@@ -53,7 +53,7 @@ const FilePicker& MainWindow::picker(ControlId browse_button) const {
   return pickers_.back();
 }
 
-Result<> MainWindow::Create(int show_command) {
+Result<> MainWindow::Create(int show_command, const CommandLine& line) {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof window_class;
@@ -80,6 +80,7 @@ Result<> MainWindow::Create(int show_command) {
   const std::wstring archiver = InitialArchiverPath(deps_.application_name, deps_.program_folder);
   SetWindowTextW(GetDlgItem(hwnd_, kArchiverBox), archiver.c_str());
   AcceptDrops();
+  ApplyCommandLine(line);
   ShowWindow(hwnd_, show_command);
   SetFocus(GetDlgItem(hwnd_, kArchiverBox));
   return {};

@@ -50,12 +50,10 @@ class MainWindow {
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  // Creates the window, fills the archiver box from the setting, shows it and gives the
-  // first box the focus.
-  Result<> Create(int show_command);
-  // Fills the boxes that the command line gives and, for --start, starts the job as a click
-  // on "Start!" would, once the window is shown.
-  void ApplyCommandLine(const CommandLine& line);
+  // Creates the window, fills the archiver box from the setting and then the boxes the
+  // command line gives, shows it and gives the first box the focus. For --start, the job
+  // starts as a click on "Start!" would, once the window is shown.
+  Result<> Create(int show_command, const CommandLine& line = {});
   HWND hwnd() const { return hwnd_; }
   int dpi() const { return dpi_; }
   // The picker behind a "Browse..." button.
@@ -65,6 +63,7 @@ class MainWindow {
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
   LRESULT Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
+  void ApplyCommandLine(const CommandLine& line);
   void OnCommand(int id);
   void OnStart();
   void OnRefused(const Refusal& refusal);

@@ -89,11 +89,9 @@ TEST_F(MainWindowTest, ARefusalOfTheJobsPlacesAsksAndTheAnswerRestartsOrKeepsThe
                       : c.consent == Consent::kFails
                           ? Result<RestartOutcome>(Fail("Cannot start as administrator: reason"))
                           : Result<RestartOutcome>(RestartOutcome::kStarted);
-    window_.reset();
-    CreateWindowUnderTest();
     job_result_ = Refusal("Cannot create \"c:\\temp.w3m\": Access denied.",
                           DeniedPlace::kScratchMap, L"c:\\temp.w3m");
-    window_->ApplyCommandLine({L"C:\\a.exe", L"C:\\m.w3m", L"C:\\d.w3m", true, c.restarted});
+    window_.reset();
     std::wstring instruction;
     DialogAnswerer question(
         L"Veltrane",
@@ -114,7 +112,8 @@ TEST_F(MainWindowTest, ARefusalOfTheJobsPlacesAsksAndTheAnswerRestartsOrKeepsThe
           PostMessageW(dialog, WM_CLOSE, 0, 0);
         },
         kMessageBoxText);
-    Pump();  // the command line's --start
+    // The command line's --start runs the job once the window is up.
+    CreateWindowUnderTest({L"C:\\a.exe", L"C:\\m.w3m", L"C:\\d.w3m", true, c.restarted});
     EXPECT_EQ(question.Stop(), c.answer != 0);
     EXPECT_EQ(message.Stop(), c.box != nullptr);
     if (c.answer != 0) {

@@ -114,7 +114,7 @@ class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override { CreateWindowUnderTest(); }
 
-  void CreateWindowUnderTest() {
+  void CreateWindowUnderTest(const CommandLine& line = {}) {
     window_ = std::make_unique<MainWindow>(MainWindowDeps{
         [this](const JobPaths& paths, HWND) -> Result<void, Refusal> {
           jobs_.push_back(paths);
@@ -125,7 +125,7 @@ class MainWindowTest : public ::testing::Test {
           restarts_.push_back(arguments);
           return restart_result_;
         }});
-    ASSERT_TRUE(window_->Create(SW_SHOWNORMAL));
+    ASSERT_TRUE(window_->Create(SW_SHOWNORMAL, line));
     Pump();
   }
 
