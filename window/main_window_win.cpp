@@ -376,8 +376,8 @@ void ShowError(HWND owner, std::string_view message) {
   MessageBoxW(owner, FromUtf8(message).c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
 }
 
-// A message the user must answer after a job, shown in front: the job's console may have
-// taken the foreground, and a box behind it would take no keys.
+// A report or a refusal, shown in front: a job's console may have taken the foreground, and
+// a box behind it would take no keys.
 void MainWindow::ShowInFront(std::string_view text, UINT icon) {
   BringToFront();
   const std::wstring caption(kWindowCaption);

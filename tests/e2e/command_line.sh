@@ -2,8 +2,8 @@
 # The command line on the real program under Wine. A command line it can't read shows the
 # usage, naming what is wrong, and ends the program with exit code 2, storing nothing. Our
 # archiver, a map and a destination given with --start (paths with spaces, "%", "&" and "é",
-# the map's relative to the current folder) make the protected copy and the success box, StormLib checks the copy, and the archiver
-# path is stored on exit as if typed.
+# the map's relative to the current folder) make the protected copy and the success box,
+# StormLib checks the copy, and the archiver path is stored on exit as if typed.
 # usage: command_line.sh VELTRANE_EXE PEEK_EXE MPQADD_EXE E2E_MAPS_TOOL
 set -euo pipefail
 . "$(dirname "$0")/../window/external/driver.sh"
