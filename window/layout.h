@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <initializer_list>
+#include <optional>
 #include <string_view>
 
 #include "window/pickers.h"
@@ -74,6 +76,19 @@ inline constexpr std::array<Control, 2> kButtons{{
     {kStart, L"Start!", {120, 1440, 6615, 375}},
     {kQuit, L"Quit", {6840, 1440, 1095, 375}},
 }};
+
+// The box a file dropped on the window fills: that of the row it was dropped on (the row's
+// label, box or "Browse..." button); dropped anywhere else, a map fills the map box and any
+// other file nothing.
+inline std::optional<ControlId> BoxForDrop(int control_under_drop, std::wstring_view path) {
+  for (const PathRow& row : kPathRows) {
+    for (const Control* control : {&row.label, &row.box, &row.browse}) {
+      if (control->id == control_under_drop) return row.box.id;
+    }
+  }
+  if (IsMapPath(path)) return kMapBox;
+  return std::nullopt;
+}
 
 // The window's font: Verdana 8.25 point, regular weight, character set 0.
 inline constexpr std::wstring_view kFontFace = L"Verdana";

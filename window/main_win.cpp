@@ -1,14 +1,23 @@
-// The program's entry: the main window and its message loop.
+// The program's entry: the command line, the main window and its message loop.
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
+#include <vector>
+
+#include "common/system_error_win.h"
 #include "job/job_host_win.h"
+#include "window/command_line.h"
+#include "window/elevation_win.h"
 #include "window/job_watch_win.h"
 #include "window/main_window_win.h"
 #include "window/setting.h"
 
 namespace {
+
+// The exit code of a command line that can't be read: the usage was shown, nothing ran.
+constexpr int kUsageExitCode = 2;
 
 int Refuse(const std::string& message) {
   veltrane::ShowError(nullptr, message);
@@ -27,12 +36,52 @@ int RunMessageLoop(HWND window) {
   return got == 0 ? static_cast<int>(message.wParam) : 1;
 }
 
+// The arguments after the program's name, split as the C runtime and the shell split them.
+veltrane::Result<std::vector<std::wstring>> Arguments() {
+  int count = 0;
+  wchar_t** split = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (split == nullptr) {
+    return veltrane::SystemFailure("read the command line", GetCommandLineW(), GetLastError());
+  }
+  std::vector<std::wstring> arguments(split + (count > 0 ? 1 : 0), split + count);
+  LocalFree(split);
+  return arguments;
+}
+
+// A relative path given by the user is taken relative to the current folder, as a command
+// prompt means it; the box then shows it in full. A restarted instance gets the boxes' own
+// texts, which are taken as they stand.
+void MakeFull(std::optional<std::wstring>& path) {
+  if (!path || path->empty()) return;
+  const DWORD size = GetFullPathNameW(path->c_str(), 0, nullptr, nullptr);
+  if (size == 0) return;  // the job names the path as given when it can't use it
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(path->c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return;
+  full.resize(length);
+  *path = std::move(full);
+}
+
+veltrane::Result<veltrane::CommandLine> ReadCommandLine() {
+  auto arguments = Arguments();
+  if (!arguments) return arguments.error();
+  auto line = veltrane::ParseCommandLine(*arguments);
+  if (!line || line->restarted) return line;
+  for (auto* path : {&line->archiver, &line->map, &line->destination}) MakeFull(*path);
+  return line;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
 
+  const auto line = ReadCommandLine();
+  if (!line) {
+    veltrane::ShowError(nullptr, line.message());
+    return kUsageExitCode;
+  }
   const auto executable = veltrane::ExecutablePath();
   if (!executable) return Refuse(executable.message());
   const auto folder = veltrane::ProgramFolder();
@@ -45,7 +94,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
       [&jobs] { return jobs.Finish(); },
       *folder,
       veltrane::ApplicationName(*executable),
+      true,
+      veltrane::IsElevated(),
+      [&executable](const std::vector<std::wstring>& arguments, HWND owner) {
+        return veltrane::StartAsAdministrator(*executable, veltrane::JoinArguments(arguments),
+                                              owner);
+      },
   });
-  if (auto created = window.Create(show_command); !created) return Refuse(created.message());
+  if (auto created = window.Create(show_command, *line); !created) {
+    return Refuse(created.message());
+  }
   return RunMessageLoop(window.hwnd());
 }

@@ -1,5 +1,7 @@
 #include "window/main_window_win.h"
 
+#include <shellapi.h>
+
 #include "common/system_error_win.h"
 #include "common/text.h"
 #include "window/job_watch_win.h"
@@ -33,6 +35,9 @@ constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTO
 constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr DWORD kFrameExStyle = WS_EX_CONTROLPARENT;
 
+// WM_COPYGLOBALDATA, which carries a drop's data to a window of another integrity level.
+constexpr UINT kCopyGlobalData = 0x0049;
+
 }  // namespace
 
 MainWindow::MainWindow(MainWindowDeps deps) : deps_(std::move(deps)) {}
@@ -48,7 +53,7 @@ const FilePicker& MainWindow::picker(ControlId browse_button) const {
   return pickers_.back();
 }
 
-Result<> MainWindow::Create(int show_command) {
+Result<> MainWindow::Create(int show_command, const CommandLine& line) {
   const HINSTANCE instance = GetModuleHandleW(nullptr);
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof window_class;
@@ -74,9 +79,33 @@ Result<> MainWindow::Create(int show_command) {
   ApplyLayout();
   const std::wstring archiver = InitialArchiverPath(deps_.application_name, deps_.program_folder);
   SetWindowTextW(GetDlgItem(hwnd_, kArchiverBox), archiver.c_str());
+  AcceptDrops();
+  ApplyCommandLine(line);
   ShowWindow(hwnd_, show_command);
   SetFocus(GetDlgItem(hwnd_, kArchiverBox));
   return {};
+}
+
+void MainWindow::ApplyCommandLine(const CommandLine& line) {
+  restarted_ = line.restarted;
+  const std::pair<ControlId, const std::optional<std::wstring>*> given[] = {
+      {kArchiverBox, &line.archiver}, {kMapBox, &line.map}, {kDestinationBox, &line.destination}};
+  for (const auto& [box, text] : given) {
+    if (*text) SetDlgItemTextW(hwnd_, box, (*text)->c_str());
+  }
+  // Posted, so that the job starts once the window shows; should the post fail, it starts now.
+  if (line.start && !PostMessageW(hwnd_, kStartRequestedMessage, 0, 0)) OnStart();
+}
+
+// Files dropped from Explorer arrive as WM_DROPFILES. An elevated window gets no messages
+// from the non-elevated Explorer unless it lets them in: the drop itself and the two that
+// carry its data. Should that fail, the window works on without drops from Explorer, which
+// is nothing to stop the program for.
+void MainWindow::AcceptDrops() {
+  DragAcceptFiles(hwnd_, TRUE);
+  for (const UINT message : {UINT{WM_DROPFILES}, UINT{WM_COPYDATA}, kCopyGlobalData}) {
+    ChangeWindowMessageFilterEx(hwnd_, message, MSGFLT_ALLOW, nullptr);
+  }
 }
 
 bool MainWindow::CreateControls() {
@@ -197,6 +226,12 @@ LRESULT MainWindow::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
     case kJobEndedMessage:
       OnJobEnded();
       return 0;
+    case kStartRequestedMessage:
+      OnStart();
+      return 0;
+    case WM_DROPFILES:
+      OnDropFiles(reinterpret_cast<HDROP>(wparam));
+      return 0;
     case WM_DPICHANGED:
       OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return 0;
@@ -225,7 +260,51 @@ void MainWindow::OnStart() {
   ShowPendingReport();
   const JobPaths paths{Text(kArchiverBox), Text(kMapBox), Text(kDestinationBox),
                        deps_.program_folder};
-  if (auto ran = deps_.run_job(paths, hwnd_); !ran) ShowFailure(ran.message());
+  if (auto ran = deps_.run_job(paths, hwnd_); !ran) OnRefused(ran.error());
+}
+
+void MainWindow::OnRefused(const Refusal& refusal) {
+  if (DecideOnRefusal(deps_.elevated, restarted_, refusal.denied) == OnRefusal::kAsk) {
+    return AskToRunAsAdministrator(refusal);
+  }
+  ShowInFront(refusal.message, MB_ICONERROR);
+  ShowPendingReport();
+}
+
+void MainWindow::AskToRunAsAdministrator(const Refusal& refusal) {
+  ++modal_open_;
+  const auto answer = AskToRestart(hwnd_, QuestionFor(refusal, deps_.program_folder));
+  --modal_open_;
+  if (!answer) return ShowFailure(answer.message());
+  if (*answer) RestartAsAdministrator();
+}
+
+// The setting is stored first, by this process: an instance elevated with another account's
+// password would store it for that account. The new instance gets the three texts on its
+// command line; once it has started, this window closes.
+void MainWindow::RestartAsAdministrator() {
+  if (auto stored = StoreArchiverPath(deps_.application_name, Text(kArchiverBox)); !stored) {
+    ShowFailure(stored.message());
+  }
+  const auto started = deps_.restart(
+      RestartArguments(Text(kArchiverBox), Text(kMapBox), Text(kDestinationBox)), hwnd_);
+  if (!started) return ShowFailure(started.message());
+  if (*started == RestartOutcome::kDeclined) return;  // the window stays as it was
+  setting_stored_ = true;
+  DestroyWindow(hwnd_);
+}
+
+void MainWindow::OnDropFiles(HDROP drop) {
+  POINT point{};
+  DragQueryPoint(drop, &point);
+  const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+  std::wstring path(static_cast<size_t>(length) + 1, L'\0');
+  path.resize(DragQueryFileW(drop, 0, path.data(), length + 1));
+  DragFinish(drop);
+  if (path.empty()) return;
+  const HWND under = ChildWindowFromPointEx(hwnd_, point, CWP_SKIPINVISIBLE);
+  const int control = under != nullptr && under != hwnd_ ? GetDlgCtrlID(under) : 0;
+  if (const auto box = BoxForDrop(control, path)) SetDlgItemTextW(hwnd_, *box, path.c_str());
 }
 
 // The facts are taken as the script ends; a report that comes while a picker or a message
@@ -239,14 +318,12 @@ void MainWindow::ShowPendingReport() {
   if (modal_open_ > 0 || !pending_report_ || hwnd_ == nullptr) return;
   const JobReport report = std::move(*pending_report_);
   pending_report_.reset();
-  const std::wstring caption(kWindowCaption);
-  const UINT icon = report.success ? MB_ICONINFORMATION : MB_ICONWARNING;
-  ++modal_open_;
-  const int shown =
-      MessageBoxW(hwnd_, FromUtf8(report.text).c_str(), caption.c_str(), MB_OK | icon);
-  --modal_open_;
   // A box that could not be shown keeps the report for the next "Start!".
-  if (shown == 0) pending_report_ = report;
+  if (!ShowInFront(report.text, report.success ? MB_ICONINFORMATION : MB_ICONWARNING)) {
+    pending_report_ = report;
+    return;
+  }
+  ShowPendingReport();  // one that came while this box was open
 }
 
 void MainWindow::OnBrowse(size_t row) {
@@ -304,6 +381,26 @@ std::wstring MainWindow::Text(ControlId id) const {
 void ShowError(HWND owner, std::string_view message) {
   const std::wstring caption(kWindowCaption);
   MessageBoxW(owner, FromUtf8(message).c_str(), caption.c_str(), MB_OK | MB_ICONERROR);
+}
+
+// A report or a refusal, shown in front: a job's console may have taken the foreground, and
+// a box behind it would take no keys.
+bool MainWindow::ShowInFront(std::string_view text, UINT icon) {
+  BringToFront();
+  const std::wstring caption(kWindowCaption);
+  ++modal_open_;
+  const int shown =
+      MessageBoxW(hwnd_, FromUtf8(text).c_str(), caption.c_str(), MB_OK | MB_SETFOREGROUND | icon);
+  --modal_open_;
+  return shown != 0;
+}
+
+// Where Windows refuses this process the foreground, the taskbar button flashes until the
+// window is activated.
+void MainWindow::BringToFront() {
+  if (SetForegroundWindow(hwnd_)) return;
+  FLASHWINFO flash{sizeof flash, hwnd_, FLASHW_ALL | FLASHW_TIMERNOFG, 0, 0};
+  FlashWindowEx(&flash);
 }
 
 // ShowError over the window, counted as open so that a job's report waits for it.

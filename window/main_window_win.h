@@ -2,16 +2,21 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <array>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/result.h"
 #include "common/unique_win.h"
 #include "job/job_paths.h"
 #include "job/verdict.h"
+#include "window/command_line.h"
+#include "window/elevation_win.h"
 #include "window/file_picker_win.h"
 #include "window/layout.h"
 
@@ -26,7 +31,16 @@ struct MainWindowDeps {
   std::wstring program_folder;
   std::wstring application_name;  // names the remembered setting
   bool quit_on_destroy = true;    // the program ends with its only window
+  bool elevated = false;          // this process runs as administrator
+  // Starts the program again as administrator with these arguments, Windows asking the user
+  // for consent over `owner`.
+  std::function<Result<RestartOutcome>(const std::vector<std::wstring>& arguments, HWND owner)>
+      restart = nullptr;
 };
+
+// Posted to the window by the command line's --start, so that the job starts once the
+// window is shown.
+inline constexpr UINT kStartRequestedMessage = WM_APP + 2;
 
 // The program's only window: three path boxes with their pickers, "Start!" and "Quit".
 class MainWindow {
@@ -36,9 +50,10 @@ class MainWindow {
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  // Creates the window, fills the archiver box from the setting, shows it and gives the
-  // first box the focus.
-  Result<> Create(int show_command);
+  // Creates the window, fills the archiver box from the setting and then the boxes the
+  // command line gives, shows it and gives the first box the focus. For --start, the job
+  // starts as a click on "Start!" would, once the window is shown.
+  Result<> Create(int show_command, const CommandLine& line = {});
   HWND hwnd() const { return hwnd_; }
   int dpi() const { return dpi_; }
   // The picker behind a "Browse..." button.
@@ -48,8 +63,14 @@ class MainWindow {
   static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
   LRESULT Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
+  void ApplyCommandLine(const CommandLine& line);
   void OnCommand(int id);
   void OnStart();
+  void OnRefused(const Refusal& refusal);
+  void AskToRunAsAdministrator(const Refusal& refusal);
+  void RestartAsAdministrator();
+  void OnDropFiles(HDROP drop);
+  void AcceptDrops();
   void OnJobEnded();
   void ShowPendingReport();
   void OnBrowse(size_t row);
@@ -66,6 +87,8 @@ class MainWindow {
   void SizeClientArea();
   std::wstring Text(ControlId id) const;
   void ShowFailure(std::string_view message);
+  bool ShowInFront(std::string_view text, UINT icon);
+  void BringToFront();
 
   MainWindowDeps deps_;
   HWND hwnd_ = nullptr;
@@ -73,7 +96,8 @@ class MainWindow {
   HWND focus_before_deactivation_ = nullptr;
   int dpi_ = 96;
   bool setting_stored_ = false;
-  int modal_open_ = 0;  // pickers and message boxes open over the window
+  bool restarted_ = false;  // started by "Restart as administrator": refusals never ask
+  int modal_open_ = 0;      // pickers and message boxes open over the window
   std::optional<JobReport> pending_report_;
   std::array<FilePicker, kPathRows.size()> pickers_{FilePicker(*kPathRows[0].picker),
                                                     FilePicker(*kPathRows[1].picker),

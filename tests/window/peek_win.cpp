@@ -8,6 +8,7 @@
 //   --rect N  the screen rectangle of the child with control id N: "left top width height"
 //   --hwnd    the window handle in hex
 //   --close   posts WM_CLOSE to the window, as its close box does
+//   --move X Y moves the window's top left corner to the screen point (X, Y), as a drag does
 // --wait S waits up to S seconds for a visible window with that caption to exist.
 // Exit codes: 0 done, 1 no such window, 2 bad arguments, 3 no child with that id.
 #include <windows.h>
@@ -20,7 +21,7 @@
 
 namespace {
 
-enum class Action { kList, kText, kRect, kFocus, kHwnd, kClose };
+enum class Action { kList, kText, kRect, kFocus, kHwnd, kClose, kMove };
 
 struct Options {
   std::wstring title;
@@ -30,6 +31,7 @@ struct Options {
   double wait_seconds = 0;
   Action action = Action::kList;
   int control_id = 0;
+  POINT to{};
 };
 
 void WriteTo(DWORD stream, std::wstring_view text) {
@@ -53,7 +55,8 @@ void WriteError(std::wstring_view text) {
 
 constexpr std::wstring_view kUsage =
     L"usage: peek.exe [--pid N] [--exe PATH] [--class NAME] [--wait SECONDS]\n"
-    L"                [--text ID | --rect ID | --focus | --hwnd | --close] CAPTION\n";
+    L"                [--text ID | --rect ID | --focus | --hwnd | --close | --move X Y]\n"
+    L"                CAPTION\n";
 
 std::optional<Options> ParseArguments(int argc, wchar_t** argv) {
   Options options;
@@ -81,6 +84,10 @@ std::optional<Options> ParseArguments(int argc, wchar_t** argv) {
       options.action = Action::kHwnd;
     } else if (arg == L"--close") {
       options.action = Action::kClose;
+    } else if (arg == L"--move" && i + 2 < argc) {
+      options.action = Action::kMove;
+      options.to.x = static_cast<LONG>(std::wcstol(argv[++i], nullptr, 10));
+      options.to.y = static_cast<LONG>(std::wcstol(argv[++i], nullptr, 10));
     } else if (!arg.starts_with(L"--") && !have_title) {
       options.title = arg;
       have_title = true;
@@ -254,6 +261,11 @@ int Run(const Options& options) {
     case Action::kClose:
       PostMessageW(window, WM_CLOSE, 0, 0);
       return 0;
+    case Action::kMove:
+      return SetWindowPos(window, nullptr, options.to.x, options.to.y, 0, 0,
+                          SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)
+                 ? 0
+                 : 1;
   }
   return 2;
 }

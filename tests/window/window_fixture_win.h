@@ -49,14 +49,15 @@ inline void Pump() {
   }
 }
 
-// Waits on another thread for a top-level window of this process with the given title,
-// then acts on it; for dialogs that run modally on the test's own thread.
+// Waits on another thread for a top-level dialog of this process with the given title (and,
+// when `control` is not 0, a child with that id), then acts on it; for dialogs that run
+// modally on the test's own thread.
 class DialogAnswerer {
  public:
-  DialogAnswerer(std::wstring title, std::function<void(HWND)> act)
-      : thread_([this, title = std::move(title), act = std::move(act)] {
-          for (int tries = 0; tries < 200; ++tries) {
-            if (HWND dialog = FindOwnWindow(title)) {
+  DialogAnswerer(std::wstring title, std::function<void(HWND)> act, int control = 0)
+      : thread_([this, title = std::move(title), act = std::move(act), control] {
+          for (int tries = 0; tries < 200 && !stop_; ++tries) {
+            if (HWND dialog = FindOwnWindow(title, control)) {
               act(dialog);
               found_ = true;
               return;
@@ -71,10 +72,16 @@ class DialogAnswerer {
     if (thread_.joinable()) thread_.join();
     return found_;
   }
+  // Stops waiting: whether the dialog came by now.
+  bool Stop() {
+    stop_ = true;
+    return Found();
+  }
 
  private:
   struct Search {
     const std::wstring* title;
+    int control;
     HWND found;
   };
 
@@ -87,17 +94,19 @@ class DialogAnswerer {
     wchar_t class_name[64] = {};
     GetClassNameW(window, class_name, 64);
     if (std::wstring(class_name) != L"#32770") return TRUE;
+    if (search->control != 0 && GetDlgItem(window, search->control) == nullptr) return TRUE;
     search->found = window;
     return FALSE;
   }
 
-  static HWND FindOwnWindow(const std::wstring& title) {
-    Search search{&title, nullptr};
+  static HWND FindOwnWindow(const std::wstring& title, int control) {
+    Search search{&title, control, nullptr};
     EnumWindows(&Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
   }
 
   std::atomic<bool> found_{false};
+  std::atomic<bool> stop_{false};
   std::thread thread_;
 };
 
@@ -105,14 +114,18 @@ class MainWindowTest : public ::testing::Test {
  protected:
   void SetUp() override { CreateWindowUnderTest(); }
 
-  void CreateWindowUnderTest() {
-    window_ = std::make_unique<MainWindow>(
-        MainWindowDeps{[this](const JobPaths& paths, HWND) -> Result<void, Refusal> {
-                         jobs_.push_back(paths);
-                         return job_result_;
-                       },
-                       [this] { return job_report_; }, program_folder_, application_name_, false});
-    ASSERT_TRUE(window_->Create(SW_SHOWNORMAL));
+  void CreateWindowUnderTest(const CommandLine& line = {}) {
+    window_ = std::make_unique<MainWindow>(MainWindowDeps{
+        [this](const JobPaths& paths, HWND) -> Result<void, Refusal> {
+          jobs_.push_back(paths);
+          return job_result_;
+        },
+        [this] { return job_report_; }, program_folder_, application_name_, false, elevated_,
+        [this](const std::vector<std::wstring>& arguments, HWND) -> Result<RestartOutcome> {
+          restarts_.push_back(arguments);
+          return restart_result_;
+        }});
+    ASSERT_TRUE(window_->Create(SW_SHOWNORMAL, line));
     Pump();
   }
 
@@ -129,6 +142,9 @@ class MainWindowTest : public ::testing::Test {
   std::vector<JobPaths> jobs_;
   Result<void, Refusal> job_result_;
   JobReport job_report_;
+  bool elevated_ = false;
+  std::vector<std::vector<std::wstring>> restarts_;
+  Result<RestartOutcome> restart_result_ = RestartOutcome::kStarted;
 };
 
 }  // namespace veltrane::testing
