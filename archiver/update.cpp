@@ -282,6 +282,12 @@ Layout LayOut(const Work& work, std::vector<Span> live, std::uint64_t old_size) 
   }
   std::uint64_t cursor = layout.final_size;
   for (std::size_t i = 0; i < sizes.size(); ++i) {
+    if (sizes[i] == 0) {
+      // An empty member points just past the header: readers refuse a block at the end.
+      layout.settled[i] = work.archive.header_offset + kHeaderSize;
+      layout.staged.push_back(layout.settled[i]);
+      continue;
+    }
     const bool in_place = layout.settled[i] >= old_size && i + 1 < sizes.size();
     layout.staged.push_back(in_place ? layout.settled[i] : cursor);
     if (!in_place) cursor += sizes[i];
