@@ -1,7 +1,6 @@
 #include "archiver/archive.h"
 
 #include <algorithm>
-#include <array>
 
 #include "archiver/byte_io.h"
 #include "archiver/crypt.h"
@@ -126,33 +125,28 @@ Result<Archive> ParseArchive(ByteSource& source, std::string_view path) {
   Archive archive;
   archive.file_size = *size;
   archive.header_offset = **header_offset;
-  std::array<std::byte, kHeaderSize> header;
-  auto read = source.ReadAt(archive.header_offset, header);
+  HeaderBytes stored;
+  auto read = source.ReadAt(archive.header_offset, stored);
   if (!read) return read.error();
-  ByteCursor cursor(header);
-  cursor.Bytes(12);  // signature, header size and archive size are not used by the game
-  cursor.U16();      // format version: read as version 1 whatever it says
-  archive.sector_shift = cursor.U16();
-  const std::uint32_t hash_position = cursor.U32();
-  const std::uint32_t block_position = cursor.U32();
-  const std::uint32_t hash_count = cursor.U32();
-  const std::uint32_t block_count = cursor.U32();
-  if (archive.sector_shift > 22) {
-    return CannotOn(
-        "read archive", path,
-        "sector size shift " + std::to_string(archive.sector_shift) + " is out of range");
+  // The game reads every header as version 1 and uses neither its sizes nor its version.
+  archive.header = DecodeHeader(stored);
+  const Header& header = archive.header;
+  if (header.sector_shift > 22) {
+    return CannotOn("read archive", path,
+                    "sector size shift " + std::to_string(header.sector_shift) + " is out of range");
   }
-  if (hash_count == 0) {
+  if (header.hash_count == 0) {
     return CannotOn("read archive", path, "the hash table is empty");
   }
   auto hashes = ReadTable<HashEntry>(
-      source, *size, {archive.Absolute(hash_position), hash_count, HashTableKey(), "hash table"},
+      source, *size, {archive.Absolute(header.hash_position), header.hash_count, HashTableKey(), "hash table"},
       path);
   if (!hashes) return hashes.error();
   archive.hashes = std::move(*hashes);
   auto blocks = ReadTable<BlockEntry>(
       source, *size,
-      {archive.Absolute(block_position), block_count, BlockTableKey(), "block table"}, path);
+      {archive.Absolute(header.block_position), header.block_count, BlockTableKey(),
+       "block table"}, path);
   if (!blocks) return blocks.error();
   archive.blocks = std::move(*blocks);
   return archive;
@@ -172,6 +166,15 @@ std::optional<std::uint32_t> FindMember(const Archive& archive, std::string_view
     return neutral.has_value();
   });
   return neutral ? neutral : localised;
+}
+
+std::vector<std::uint32_t> MemberSlots(const Archive& archive, std::string_view name) {
+  std::vector<std::uint32_t> slots;
+  WalkLiveEntries(archive, name, [&](std::uint32_t slot) {
+    slots.push_back(slot);
+    return false;
+  });
+  return slots;
 }
 
 std::vector<std::uint32_t> MemberLengths(const Archive& archive, std::string_view name) {

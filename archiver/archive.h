@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archiver/format.h"
+#include "archiver/header.h"
 #include "archiver/source.h"
 #include "common/result.h"
 
@@ -18,14 +19,18 @@ namespace veltrane::mpq {
 struct Archive {
   std::uint64_t file_size = 0;      // when it was parsed
   std::uint64_t header_offset = 0;  // absolute, a multiple of 512
-  std::uint16_t sector_shift = 0;   // sector size is 512 << shift
+  Header header;                    // as it was read
   std::vector<HashEntry> hashes;
   std::vector<BlockEntry> blocks;
 
-  std::uint32_t SectorSize() const { return 512u << sector_shift; }
+  std::uint32_t SectorSize() const { return 512u << header.sector_shift; }
   // Absolute file offset of a header-relative position, wrapping at 32 bits as the game does.
   std::uint64_t Absolute(std::uint32_t relative) const {
     return static_cast<std::uint32_t>(header_offset + relative);
+  }
+  // The header-relative position of an absolute offset past the header.
+  std::uint32_t Relative(std::uint64_t absolute) const {
+    return static_cast<std::uint32_t>(absolute - header_offset);
   }
 };
 
@@ -37,6 +42,9 @@ Result<Archive> ParseArchive(std::span<const std::byte> file, std::string_view p
 // The hash slot of the member named `name`: its neutral-locale entry, or else the first entry
 // of any locale; nothing when the name isn't there.
 std::optional<std::uint32_t> FindMember(const Archive& archive, std::string_view name);
+
+// The hash slot of every entry named `name`, in any locale, that points at a block in use.
+std::vector<std::uint32_t> MemberSlots(const Archive& archive, std::string_view name);
 
 // The recorded length of every entry named `name`, in any locale, that points at a block in
 // use, as the block table gives it: no member is read. Empty when the name isn't there.

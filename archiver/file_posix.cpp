@@ -61,7 +61,7 @@ class PosixFile final : public ArchiveFile {
 
   Result<void> Truncate(std::uint64_t size) override {
     if (::ftruncate(fd_.get(), static_cast<off_t>(size)) != 0) {
-      return SystemFail("restore the size of archive", path_, errno);
+      return SystemFail("set the size of archive", path_, errno);
     }
     return {};
   }

@@ -74,7 +74,7 @@ class WinFile final : public ArchiveFile {
     position.QuadPart = static_cast<LONGLONG>(size);
     if (!SetFilePointerEx(handle_.get(), position, nullptr, FILE_BEGIN) ||
         !SetEndOfFile(handle_.get())) {
-      return SystemFailure("restore the size of archive", path_, GetLastError());
+      return SystemFailure("set the size of archive", path_, GetLastError());
     }
     return {};
   }

@@ -14,6 +14,10 @@ namespace {
 // sectors really hold.
 constexpr std::uint64_t kMaxReserve = 64u << 20;
 
+// A member compressed as one unit is judged in runs of this many bytes: each is compressed
+// or stored as it is. Short runs keep the compressible part of a mixed sector.
+constexpr std::size_t kSingleUnitRun = 1024;
+
 // A member's stored bytes and how to decode them.
 struct Stored {
   std::span<const std::byte> bytes;
@@ -103,7 +107,7 @@ std::optional<std::vector<std::byte>> PackSector(std::span<const std::byte> sect
     return std::nullopt;
   }
   auto packed = CompressSectorZlib(sector, packing.zlib_level);
-  if (packed.size() >= sector.size()) return std::nullopt;
+  if (!packed || packed->size() >= sector.size()) return std::nullopt;
   return packed;
 }
 
@@ -160,6 +164,12 @@ EncodedMember EncodeMember(std::span<const std::byte> content, std::uint32_t sec
       content.size() - std::uint64_t{content.size()} * packing.least_saving_tenths / 10);
   const std::size_t sectors = (content.size() + sector_size - 1) / sector_size;
   const std::size_t table_size = (sectors + 1) * 4;
+  if (packing.single_unit) {
+    auto packed = CompressZlibRuns(content, 512, packing.zlib_level,
+                                   packing.least_saving_tenths);
+    if (!packed || packed->size() >= limit) return plain();
+    return {std::move(*packed), kFlagExists | kFlagCompress | kFlagSingleUnit};
+  }
   if (table_size >= limit) return plain();
   // The offset table, then the sectors; stored plain once that can't save enough.
   EncodedMember out{std::vector<std::byte>(table_size), kFlagExists | kFlagCompress};

@@ -1,37 +1,17 @@
 #include "archiver/update.h"
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
 #include "archiver/archive.h"
 #include "archiver/byte_io.h"
+#include "archiver/crypt.h"
 #include "archiver/member.h"
 #include "archiver/side_files.h"
 
 namespace veltrane::mpq {
 namespace {
-
-// Collects what goes past the old end of the file, as pieces that are never copied, and
-// hands out header-relative positions.
-class Tail {
- public:
-  Tail(std::uint64_t start, std::uint64_t header_offset)
-      : start_(start), header_offset_(header_offset) {}
-  std::uint32_t Append(std::vector<std::byte> data) {
-    const auto position = static_cast<std::uint32_t>(End() - header_offset_);
-    size_ += data.size();
-    pieces_.push_back(std::move(data));
-    return position;
-  }
-  std::uint64_t End() const { return start_ + size_; }
-  std::vector<std::vector<std::byte>>& pieces() { return pieces_; }
-
- private:
-  std::uint64_t start_;
-  std::uint64_t header_offset_;
-  std::uint64_t size_ = 0;
-  std::vector<std::vector<std::byte>> pieces_;
-};
 
 // Frees a vector's memory now (assigning {} would keep its capacity).
 template <class T>
@@ -39,15 +19,35 @@ void Release(std::vector<T>& values) {
   std::vector<T>().swap(values);
 }
 
+// New bytes the update stores: a member's (block says which) or a table's.
+struct Piece {
+  static constexpr std::uint32_t kTable = 0xFFFFFFFF;
+  std::uint32_t block = kTable;
+  std::vector<std::byte> bytes;
+};
+
 struct Work {
   Archive archive;
-  Tail tail;
   ByteSource& source;
+  std::size_t original_blocks = 0;
   // Whether any hash entry changed. While none has, the hash table on disk stays valid and
-  // is not written again: a replace then grows the archive by no more than the new member,
-  // the bookkeeping members and the block table.
+  // is not written again.
   bool hashes_changed = false;
+  std::vector<Piece> pieces;
+  std::vector<Span> dead;                   // what the update stops using
+  std::vector<std::uint32_t> freed_blocks;  // block entries no name refers to any more
 };
+
+// Where a block's stored bytes lie, as far as the block entry says.
+Span SpanOf(const Archive& archive, const BlockEntry& block) {
+  const std::uint64_t begin = archive.Absolute(block.position);
+  return {begin, begin + block.packed_size};
+}
+
+Span TableSpan(const Archive& archive, std::uint32_t position, std::size_t entries) {
+  const std::uint64_t begin = archive.Absolute(position);
+  return {begin, begin + std::uint64_t{entries} * kEntrySize};
+}
 
 // Appends an empty block entry; its index. A name entry that already holds that index pointed
 // past the end of the block table, so readers skipped it: it is marked deleted (searches go
@@ -63,31 +63,57 @@ std::uint32_t AppendBlock(Work& work) {
   return block;
 }
 
+// Whether an entry of another name than the one in `slot` refers to `block`.
+bool SharedWithOtherName(const Archive& archive, std::uint32_t slot, std::uint32_t block) {
+  const HashEntry& own = archive.hashes[slot];
+  return std::any_of(archive.hashes.begin(), archive.hashes.end(), [&](const HashEntry& e) {
+    return e.block == block && (e.name_a != own.name_a || e.name_b != own.name_b);
+  });
+}
+
 // The block a rewritten member goes to: its own, unless another name shares that entry and
 // so must keep the old content.
 std::uint32_t BlockForRewrite(Work& work, std::uint32_t slot) {
   const std::uint32_t block = work.archive.hashes[slot].block;
-  if (CountReferences(work.archive, block) == 1) return block;
+  if (!SharedWithOtherName(work.archive, slot, block)) return block;
   const std::uint32_t own = AppendBlock(work);
   work.archive.hashes[slot].block = own;
   work.hashes_changed = true;
   return own;
 }
 
+// Points every other locale of the name in `slots` at `block`; a block that no entry refers
+// to any more is freed, its bytes dead.
+void JoinLocales(Work& work, std::span<const std::uint32_t> slots, std::uint32_t block) {
+  for (std::uint32_t slot : slots) {
+    const std::uint32_t old = work.archive.hashes[slot].block;
+    if (old == block) continue;
+    work.archive.hashes[slot].block = block;
+    work.hashes_changed = true;
+    if (CountReferences(work.archive, old) > 0) continue;
+    work.dead.push_back(SpanOf(work.archive, work.archive.blocks[old]));
+    work.archive.blocks[old] = BlockEntry{};
+    work.freed_blocks.push_back(old);
+  }
+}
+
 // The bookkeeping members are written again on every update, and (attributes) is mostly
-// CRCs and MD5s that barely compress: they get zlib's fastest level, and are stored plain
-// unless that saves a tenth. Members the user stores get the smallest form.
-constexpr Packing kSideFilePacking{kZlibFastest, 1};
+// CRCs and MD5s that barely compress: they are one zlib stream at zlib's fastest level whose
+// runs that can't save a tenth are stored as they are. As one unit they come out no larger
+// than the sectors other tools write, so they fit where the old ones were. Members the user
+// stores get the smallest form.
+constexpr Packing kSideFilePacking{kZlibFastest, 1, true};
 constexpr Packing kMemberPacking{kZlibSmallest, 0};
 
 void StoreMember(Work& work, std::uint32_t block, std::span<const std::byte> content,
                  const Packing& packing) {
   EncodedMember encoded = EncodeMember(content, work.archive.SectorSize(), packing);
   BlockEntry& entry = work.archive.blocks[block];
+  if (block < work.original_blocks) work.dead.push_back(SpanOf(work.archive, entry));
   entry.packed_size = static_cast<std::uint32_t>(encoded.bytes.size());
   entry.size = static_cast<std::uint32_t>(content.size());
   entry.flags = encoded.flags;
-  entry.position = work.tail.Append(std::move(encoded.bytes));
+  work.pieces.push_back({block, std::move(encoded.bytes)});
 }
 
 struct Claim {
@@ -97,7 +123,12 @@ struct Claim {
 
 // The block that will hold `name`: the replaced member's, or a new one in a free slot.
 Result<Claim> ClaimBlock(Work& work, std::string_view name, std::string_view archive_path) {
-  if (auto slot = FindMember(work.archive, name)) return Claim{BlockForRewrite(work, *slot)};
+  if (auto slot = FindMember(work.archive, name)) {
+    const std::vector<std::uint32_t> slots = MemberSlots(work.archive, name);
+    const std::uint32_t block = BlockForRewrite(work, *slot);
+    JoinLocales(work, slots, block);
+    return Claim{block};
+  }
   const auto slot = FindSlotFor(work.archive, name);
   if (!slot) {
     return CannotOn(
@@ -173,38 +204,17 @@ Result<void> UpdateAttributes(Work& work, std::uint32_t target, const InputFile&
     attributes->Describe(list->block, list->digest, time);
   }
   attributes->Clear(own);
+  for (std::uint32_t freed : work.freed_blocks) attributes->Clear(freed);
   const std::vector<std::byte> encoded = EncodeAttributes(*attributes);
   attributes.reset();
   StoreMember(work, own, encoded, kSideFilePacking);
   return {};
 }
 
-struct TablesAt {
-  std::uint32_t hash_position;
-  std::uint32_t block_position;
-  std::uint32_t hash_count;
-  std::uint32_t block_count;
-};
-
-std::vector<std::byte> EncodeHeader(std::uint16_t sector_shift, std::uint32_t archive_size,
-                                    const TablesAt& tables) {
-  std::vector<std::byte> header;
-  PutU32(header, kHeaderSignature);
-  PutU32(header, kHeaderSize);
-  PutU32(header, archive_size);
-  PutU16(header, 0);  // format version 1
-  PutU16(header, sector_shift);
-  PutU32(header, tables.hash_position);
-  PutU32(header, tables.block_position);
-  PutU32(header, tables.hash_count);
-  PutU32(header, tables.block_count);
-  return header;
-}
-
 // Stores `input` and brings the bookkeeping members up to date.
 Result<void> StoreAll(Work& work, std::string_view name, const InputFile& input,
                       std::string_view archive_path) {
-  const std::size_t original_blocks = work.archive.blocks.size();
+  const std::size_t original_blocks = work.original_blocks;
   auto claim = ClaimBlock(work, name, archive_path);
   if (!claim) return claim.error();
   StoreMember(work, claim->block, input.content, kMemberPacking);
@@ -219,29 +229,216 @@ Result<void> StoreAll(Work& work, std::string_view name, const InputFile& input,
   return UpdateAttributes(work, claim->block, input, list, original_blocks);
 }
 
-// Where the header records the hash table's position.
-constexpr std::size_t kHashPositionField = 16;
+// Where every block and table still in use after the update lies, but for the pieces the
+// update writes anew: the header, the hash table when it stays, and each block in use.
+std::vector<Span> LiveSpans(const Work& work) {
+  const Archive& archive = work.archive;
+  std::vector<Span> live{{archive.header_offset, archive.header_offset + kHeaderSize}};
+  if (!work.hashes_changed) {
+    live.push_back(TableSpan(archive, archive.header.hash_position, archive.hashes.size()));
+  }
+  std::vector<bool> rewritten(archive.blocks.size());
+  for (const Piece& piece : work.pieces) {
+    if (piece.block != Piece::kTable) rewritten[piece.block] = true;
+  }
+  for (std::size_t i = 0; i < archive.blocks.size(); ++i) {
+    const BlockEntry& block = archive.blocks[i];
+    if (!rewritten[i] && (block.flags & kFlagExists)) live.push_back(SpanOf(archive, block));
+  }
+  return live;
+}
 
-// Appends the block table, and the hash table when an entry changed (else the old one stays
-// where `old_header` has it), each dropped from memory once encoded; the new header.
-Result<std::vector<std::byte>> AppendTables(Work& work, std::span<const std::byte> old_header,
-                                            std::string_view name, std::string_view archive_path) {
-  const auto hash_count = static_cast<std::uint32_t>(work.archive.hashes.size());
-  const auto block_count = static_cast<std::uint32_t>(work.archive.blocks.size());
-  ByteCursor fields(old_header.subspan(kHashPositionField));
-  std::uint32_t hash_position = fields.U32();
-  if (work.hashes_changed) hash_position = work.tail.Append(EncodeHashTable(work.archive));
-  Release(work.archive.hashes);
-  const std::uint32_t block_position = work.tail.Append(EncodeBlockTable(work.archive));
-  Release(work.archive.blocks);
-  if (work.tail.End() > kMaxArchiveBytes) {
+// Adds the new hash table as a piece when an entry changed; the old tables are dead.
+void AddHashTable(Work& work) {
+  const Header& old = work.archive.header;
+  work.dead.push_back(TableSpan(work.archive, old.block_position, old.block_count));
+  if (!work.hashes_changed) return;
+  work.dead.push_back(TableSpan(work.archive, old.hash_position, old.hash_count));
+  work.pieces.push_back({Piece::kTable, EncodeHashTable(work.archive)});
+}
+
+// Where each piece, and the block table after them, goes for good (`settled`) and in the
+// commit (`staged`). A piece settled past the old end is written there in the commit; every
+// other piece and the block table are staged past everything settled.
+struct Layout {
+  std::vector<std::uint64_t> settled;
+  std::vector<std::uint64_t> staged;
+  std::vector<Span> free;
+  std::uint64_t final_size = 0;
+  std::uint64_t staged_end = 0;
+};
+
+Layout LayOut(const Work& work, std::vector<Span> live, std::uint64_t old_size) {
+  std::vector<std::uint64_t> sizes;
+  for (const Piece& piece : work.pieces) sizes.push_back(piece.bytes.size());
+  sizes.push_back(std::uint64_t{work.archive.blocks.size()} * kEntrySize);
+  Layout layout;
+  layout.free = FreeSpans(work.dead, std::move(live),
+                          work.archive.header_offset + kHeaderSize, old_size);
+  layout.settled = PlacePieces(sizes, layout.free, old_size);
+  layout.final_size = old_size;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    layout.final_size = std::max(layout.final_size, layout.settled[i] + sizes[i]);
+  }
+  std::uint64_t cursor = layout.final_size;
+  for (std::size_t i = 0; i < sizes.size(); ++i) {
+    if (sizes[i] == 0) {
+      // An empty member points just past the header: readers refuse a block at the end.
+      layout.settled[i] = work.archive.header_offset + kHeaderSize;
+      layout.staged.push_back(layout.settled[i]);
+      continue;
+    }
+    const bool in_place = layout.settled[i] >= old_size && i + 1 < sizes.size();
+    layout.staged.push_back(in_place ? layout.settled[i] : cursor);
+    if (!in_place) cursor += sizes[i];
+  }
+  layout.staged_end = cursor;
+  return layout;
+}
+
+// Fills the plan's writes and block table from the layout; the pieces move into the plan.
+void FillWrites(Work& work, const Layout& layout, UpdatePlan& plan) {
+  const Archive& archive = work.archive;
+  std::vector<Span> placed;
+  for (std::size_t i = 0; i < work.pieces.size(); ++i) {
+    Piece& piece = work.pieces[i];
+    const std::uint64_t settled = layout.settled[i], staged = layout.staged[i];
+    placed.push_back({settled, settled + piece.bytes.size()});
+    if (piece.block != Piece::kTable) {
+      work.archive.blocks[piece.block].position = archive.Relative(staged);
+      if (settled != staged) plan.moved_blocks.emplace_back(piece.block, archive.Relative(settled));
+    }
+    const std::span<const std::byte> bytes = plan.pieces.emplace_back(std::move(piece.bytes));
+    if (bytes.empty()) continue;
+    plan.staged.push_back({staged, bytes});
+    if (settled != staged) plan.settled.push_back({settled, bytes});
+  }
+  plan.staged_block_table = EncodeBlockTable(work.archive);
+  plan.settled_block_table = layout.settled.back();
+  placed.push_back(
+      {plan.settled_block_table, plan.settled_block_table + plan.staged_block_table.size()});
+  plan.clear = FreeSpans(layout.free, std::move(placed), 0, plan.old_size);
+  plan.final_size = layout.final_size;
+}
+
+// The header of the archive with its tables at `hash` (unless the old one stays) and
+// `block`, ending at `end`.
+HeaderBytes NewHeader(const Work& work, std::optional<std::uint64_t> hash, std::uint64_t block,
+                      std::uint64_t end) {
+  const Archive& archive = work.archive;
+  Header header = archive.header;
+  header.header_size = kHeaderSize;
+  header.format_version = 0;
+  header.archive_size = archive.Relative(end);
+  if (hash) header.hash_position = archive.Relative(*hash);
+  header.block_position = archive.Relative(block);
+  header.hash_count = static_cast<std::uint32_t>(archive.hashes.size());
+  header.block_count = static_cast<std::uint32_t>(archive.blocks.size());
+  return EncodeHeader(header);
+}
+
+// Lays out the pieces and tables and fills the plan.
+Result<void> PlanWrites(Work& work, UpdatePlan& plan, std::string_view name,
+                        std::string_view archive_path) {
+  AddHashTable(work);
+  const Layout layout = LayOut(work, LiveSpans(work), plan.old_size);
+  if (layout.staged_end > kMaxArchiveBytes) {
     return CannotOn("add \"" + std::string(name) + "\" to archive", archive_path,
                     "the archive would grow past 4 GiB");
   }
-  const auto archive_size =
-      static_cast<std::uint32_t>(work.tail.End() - work.archive.header_offset);
-  return EncodeHeader(work.archive.sector_shift, archive_size,
-                      {hash_position, block_position, hash_count, block_count});
+  std::optional<std::uint64_t> staged_hash, settled_hash;
+  if (work.hashes_changed) {
+    const std::size_t hash_piece = work.pieces.size() - 1;
+    staged_hash = layout.staged[hash_piece];
+    settled_hash = layout.settled[hash_piece];
+  }
+  plan.staged_header = NewHeader(work, staged_hash, layout.staged.back(), layout.staged_end);
+  plan.settled_header =
+      NewHeader(work, settled_hash, layout.settled.back(), layout.final_size);
+  Release(work.archive.hashes);
+  FillWrites(work, layout, plan);
+  plan.staged_block_table_at = layout.staged.back();
+  return {};
+}
+
+Result<void> WriteAll(ArchiveFile& file, std::span<const PlannedWrite> writes) {
+  for (const PlannedWrite& write : writes) {
+    auto done = file.WriteAt(write.offset, write.bytes);
+    if (!done) return done;
+  }
+  return {};
+}
+
+Result<void> WriteZeros(ArchiveFile& file, std::span<const Span> spans) {
+  constexpr std::uint64_t kChunk = 64 << 10;
+  std::uint64_t widest = 0;
+  for (const Span& span : spans) widest = std::max(widest, span.size());
+  const std::vector<std::byte> zeros(static_cast<std::size_t>(std::min(widest, kChunk)));
+  for (const Span& span : spans) {
+    for (std::uint64_t at = span.begin; at < span.end; at += kChunk) {
+      const auto size = static_cast<std::size_t>(std::min(kChunk, span.end - at));
+      auto done = file.WriteAt(at, std::span(zeros).first(size));
+      if (!done) return done;
+    }
+  }
+  return {};
+}
+
+// Writes everything new past the old end, durably, then the header; on failure restores the
+// file to its original bytes and size.
+Result<void> CommitStaged(ArchiveFile& file, const UpdatePlan& plan) {
+  Result<void> done = WriteAll(file, plan.staged);
+  if (done) done = file.WriteAt(plan.staged_block_table_at, plan.staged_block_table);
+  if (done) done = file.Flush();
+  bool header_touched = false;
+  if (done) {
+    header_touched = true;
+    done = file.WriteAt(plan.header_offset, plan.staged_header);
+  }
+  if (done) done = file.Flush();
+  if (done) return done;
+  // Back to the original bytes: the old header first, then the old size.
+  Result<void> restored;
+  if (header_touched) restored = file.WriteAt(plan.header_offset, plan.old_header);
+  if (restored) restored = file.Truncate(plan.old_size);
+  if (restored) restored = file.Flush();
+  if (!restored) return Fail(done.message() + "; restoring failed too: " + restored.message());
+  return done;
+}
+
+// The block table as committed, with the moved blocks at their settled positions.
+void SettleBlockTable(UpdatePlan& plan) {
+  std::vector<std::byte>& table = plan.staged_block_table;
+  Decrypt(table, BlockTableKey());
+  for (const auto& [block, position] : plan.moved_blocks) {
+    StoreLe(table.data() + std::size_t{block} * kEntrySize, position, 4);
+  }
+  Encrypt(table, BlockTableKey());
+}
+
+// Zeroes the freed bytes and moves the pieces into freed space, durably, then points the
+// header at them and cuts the file back. The committed archive stays whole throughout: on
+// a failure before the new header is durable, the committed header is written back.
+Result<void> Settle(ArchiveFile& file, UpdatePlan& plan) {
+  Result<void> done = WriteZeros(file, plan.clear);
+  if (done) done = WriteAll(file, plan.settled);
+  if (done) {
+    SettleBlockTable(plan);
+    done = file.WriteAt(plan.settled_block_table, plan.staged_block_table);
+  }
+  if (done) done = file.Flush();
+  bool header_touched = false;
+  if (done) {
+    header_touched = true;
+    done = file.WriteAt(plan.header_offset, plan.settled_header);
+  }
+  if (done) done = file.Flush();
+  if (!done && header_touched) (void)file.WriteAt(plan.header_offset, plan.staged_header);
+  if (done) done = file.Truncate(plan.final_size);
+  if (done) done = file.Flush();
+  if (done) return done;
+  return Fail(done.message() +
+              "; the archive holds the new member, but the space it freed may still hold old data");
 }
 
 }  // namespace
@@ -257,43 +454,22 @@ Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const Inpu
   auto archive = ParseArchive(source, archive_path);
   if (!archive) return archive.error();
   UpdatePlan plan;
-  plan.tail_offset = archive->file_size;
+  plan.old_size = archive->file_size;
   plan.header_offset = archive->header_offset;
-  plan.old_header.resize(kHeaderSize);
-  auto read = source.ReadAt(plan.header_offset, plan.old_header);
-  if (!read) return read.error();
-  Work work{std::move(*archive), Tail(plan.tail_offset, plan.header_offset), source};
+  plan.old_header = EncodeHeader(archive->header);
+  const std::size_t original_blocks = archive->blocks.size();
+  Work work{std::move(*archive), source, original_blocks, false, {}, {}, {}};
   auto stored = StoreAll(work, name, input, archive_path);
   if (!stored) return stored.error();
-  auto header = AppendTables(work, plan.old_header, name, archive_path);
-  if (!header) return header.error();
-  plan.header = std::move(*header);
-  plan.tail = std::move(work.tail.pieces());
+  auto planned = PlanWrites(work, plan, name, archive_path);
+  if (!planned) return planned.error();
   return plan;
 }
 
-Result<void> Commit(ArchiveFile& file, const UpdatePlan& plan) {
-  Result<void> done;
-  std::uint64_t offset = plan.tail_offset;
-  for (const auto& piece : plan.tail) {
-    if (done) done = file.WriteAt(offset, piece);
-    offset += piece.size();
-  }
-  if (done) done = file.Flush();
-  bool header_touched = false;
-  if (done) {
-    header_touched = true;
-    done = file.WriteAt(plan.header_offset, plan.header);
-  }
-  if (done) done = file.Flush();
-  if (done) return done;
-  // Back to the original bytes: the old header first, then the old size.
-  Result<void> restored;
-  if (header_touched) restored = file.WriteAt(plan.header_offset, plan.old_header);
-  if (restored) restored = file.Truncate(plan.tail_offset);
-  if (restored) restored = file.Flush();
-  if (!restored) return Fail(done.message() + "; restoring failed too: " + restored.message());
-  return done;
+Result<void> Commit(ArchiveFile& file, UpdatePlan& plan) {
+  auto committed = CommitStaged(file, plan);
+  if (!committed) return committed;
+  return Settle(file, plan);
 }
 
 Result<void> AddToArchive(ArchiveFile& file, std::string_view name, const InputFile& input,

@@ -1,39 +1,63 @@
 #pragma once
-// Adding or replacing one member of an archive, safely in place: everything new goes past
-// the current end of the file and is flushed, then the header is rewritten in one write.
+// Adding or replacing one member of an archive, safely in place, in two steps that each end
+// with one header write. The commit: everything new goes past the current end of the file
+// and is made durable, then the header points at it. Settling: the bytes the update freed
+// are zeroed, the new pieces and tables are written again into the freed space, made
+// durable, the header points at them, and the file is cut back to its old length or to the
+// end of what still lies past it. A stop at any moment leaves the archive as before or as
+// after.
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "archiver/file.h"
+#include "archiver/free_space.h"
+#include "archiver/header.h"
 #include "common/result.h"
 
 namespace veltrane::mpq {
 
-// The bytes an update writes: the pieces of `tail` one after another from `tail_offset` (the
-// old end of the file, and so the size it is cut back to on failure), then `header` at
-// `header_offset`. `old_header` restores the header if its write fails.
+struct PlannedWrite {
+  std::uint64_t offset = 0;
+  std::span<const std::byte> bytes;  // into UpdatePlan::pieces
+};
+
 struct UpdatePlan {
-  std::uint64_t tail_offset = 0;
-  std::vector<std::vector<std::byte>> tail;
+  std::uint64_t old_size = 0;  // the file's size before; a failed commit cuts back to it
   std::uint64_t header_offset = 0;
-  std::vector<std::byte> header;
-  std::vector<std::byte> old_header;
+  HeaderBytes old_header{};
+  std::vector<std::vector<std::byte>> pieces;  // the bytes every write below points into
+  // The commit: pieces past the old end, the block table (enciphered) last, then the header.
+  std::vector<PlannedWrite> staged;
+  std::vector<std::byte> staged_block_table;
+  std::uint64_t staged_block_table_at = 0;
+  HeaderBytes staged_header{};
+  // Settling: zeros over `clear`, the pieces that move into freed space, the block table
+  // with the moved blocks' positions, the header, then the cut.
+  std::vector<Span> clear;
+  std::vector<PlannedWrite> settled;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> moved_blocks;  // block, position
+  std::uint64_t settled_block_table = 0;                               // its offset
+  HeaderBytes settled_header{};
+  std::uint64_t final_size = 0;
 };
 
 // Plans storing `input` under `name` in the archive read through `source`. Reads only the
 // header, the tables and the stored bytes of (attributes), and of (listfile) when the name
-// is new. A replace keeps the hash table where it is and writes only the member,
-// (attributes) and the block table anew; an add, or a replace of a block that another name
-// shares, also writes the hash table anew.
+// is new. A replace stores the member in the block of the name's neutral entry (or a new
+// block when another name shares it) and points the name's other locales at it too. The
+// block table and (attributes) are written anew; (listfile) when the name is new; the hash
+// table when an entry changed.
 Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const InputFile& input,
                            std::string_view archive_path);
 
-// Writes the plan; on failure restores the file to its original bytes and size.
-Result<void> Commit(ArchiveFile& file, const UpdatePlan& plan);
+// Commits the plan, then settles it. A failed commit restores the file to its original
+// bytes and size; a failed settling leaves the committed archive.
+Result<void> Commit(ArchiveFile& file, UpdatePlan& plan);
 
 // Plans with reads through `file`, then commits.
 Result<void> AddToArchive(ArchiveFile& file, std::string_view name, const InputFile& input,

@@ -3,6 +3,7 @@
 // and encoding with zlib.
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -29,8 +30,16 @@ bool FrequenciesRuleOutSaving(std::span<const std::byte> in, unsigned tenths);
 inline constexpr int kZlibFastest = 1;
 inline constexpr int kZlibSmallest = 9;
 
-// 0x02 followed by a zlib stream of `in` at `level`. Deterministic; the caller stores the
-// sector as is when this is not smaller.
-std::vector<std::byte> CompressSectorZlib(std::span<const std::byte> in, int level = kZlibSmallest);
+// 0x02 followed by a zlib stream of `in` at `level`, or nothing when zlib fails. Deterministic;
+// the caller stores the sector as is when this is not smaller, or nothing.
+std::optional<std::vector<std::byte>> CompressSectorZlib(std::span<const std::byte> in,
+                                                         int level = kZlibSmallest);
+
+// 0x02 followed by one zlib stream of `in`, each run of `run` bytes compressed at `level`
+// unless its byte frequencies rule out saving `tenths` tenths (see above): such a run is
+// stored in the stream as it is, which costs zlib next to nothing. Nothing when zlib fails.
+std::optional<std::vector<std::byte>> CompressZlibRuns(std::span<const std::byte> in,
+                                                       std::size_t run, int level,
+                                                       unsigned tenths);
 
 }  // namespace veltrane::mpq

@@ -23,8 +23,10 @@ struct BadCase {
   std::string input = "input.bin";             // the file argument
 };
 
-void SetHeader(Bytes& bytes, std::size_t field, std::uint32_t value) {
-  SetU32(bytes, field, value);
+// A damage that sets one field of the header.
+template <class Field>
+std::function<void(Bytes&)> SetHeader(Field Header::*field, Field value) {
+  return [=](Bytes& bytes) { EditHeader(bytes, 0, [&](Header& h) { h.*field = value; }); };
 }
 
 std::vector<BadCase> BadCases() {
@@ -42,14 +44,15 @@ std::vector<BadCase> BadCases() {
        },
        "not an MPQ archive"},
       {"Truncated", [](Bytes& b) { b.resize(b.size() * 3 / 5); }, "lies outside the file"},
-      {"HashCountHuge", [](Bytes& b) { SetHeader(b, kHashCountField, 0x10000000); },
+      {"HashCountHuge", SetHeader(&Header::hash_count, 0x10000000u),
        "hash table (268435456 entries"},
-      {"HashCountZero", [](Bytes& b) { SetHeader(b, kHashCountField, 0); }, "hash table is empty"},
-      {"BlockTablePastEnd", [](Bytes& b) { SetHeader(b, kBlockPositionField, 0x7FFFFFF0); },
+      {"HashCountZero", SetHeader(&Header::hash_count, 0u), "hash table is empty"},
+      {"BlockTablePastEnd", SetHeader(&Header::block_position, 0x7FFFFFF0u),
        "block table"},
-      {"BlockCountHuge", [](Bytes& b) { SetHeader(b, kBlockCountField, 0xFFFFFFFF); },
+      {"BlockCountHuge", SetHeader(&Header::block_count, 0xFFFFFFFFu),
        "block table"},
-      {"SectorShiftHuge", [](Bytes& b) { b[14] = std::byte{40}; }, "sector size shift 40"},
+      {"SectorShiftHuge", SetHeader<std::uint16_t>(&Header::sector_shift, 40),
+       "sector size shift 40"},
       {"InputMissing", nullptr, "mpqadd: Cannot open file to add \"missing.bin\": No such file",
        "missing.bin"},
       {"InputIsFolder", nullptr, "not a regular file", "."},

@@ -19,6 +19,16 @@ void SetU32(std::vector<std::byte>& bytes, std::size_t offset, std::uint32_t val
   for (int i = 0; i < 4; ++i) bytes.at(offset + i) = std::byte((value >> (8 * i)) & 0xFF);
 }
 
+void EditHeader(std::vector<std::byte>& bytes, std::size_t offset,
+                const std::function<void(Header&)>& edit) {
+  HeaderBytes stored;
+  std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), kHeaderSize, stored.begin());
+  Header header = DecodeHeader(stored);
+  edit(header);
+  stored = EncodeHeader(header);
+  std::copy(stored.begin(), stored.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
 Archive LoadTables(const std::filesystem::path& path) {
   const Bytes bytes = ReadBytes(path);
   auto archive = ParseArchive(bytes, path.string());
@@ -31,13 +41,12 @@ void EditTables(const std::filesystem::path& path, const std::function<void(Arch
   auto archive = ParseArchive(bytes, path.string());
   ASSERT_TRUE(archive.ok()) << archive.message();
   edit(*archive);
-  const std::size_t header = static_cast<std::size_t>(archive->header_offset);
   const auto hashes = EncodeHashTable(*archive);
   const auto blocks = EncodeBlockTable(*archive);
   std::copy(hashes.begin(), hashes.end(),
-            bytes.begin() + archive->Absolute(GetU32(bytes, header + kHashPositionField)));
+            bytes.begin() + archive->Absolute(archive->header.hash_position));
   std::copy(blocks.begin(), blocks.end(),
-            bytes.begin() + archive->Absolute(GetU32(bytes, header + kBlockPositionField)));
+            bytes.begin() + archive->Absolute(archive->header.block_position));
   WriteBytes(path, bytes);
 }
 

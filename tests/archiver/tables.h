@@ -15,14 +15,10 @@ void EditTables(const std::filesystem::path& path, const std::function<void(Arch
 // The parsed tables of the archive at `path`; fails the test when it doesn't parse.
 Archive LoadTables(const std::filesystem::path& path);
 
-// Header field offsets.
-inline constexpr std::size_t kHeaderSizeField = 4;
-inline constexpr std::size_t kArchiveSizeField = 8;
-inline constexpr std::size_t kVersionField = 12;
-inline constexpr std::size_t kHashPositionField = 16;
-inline constexpr std::size_t kBlockPositionField = 20;
-inline constexpr std::size_t kHashCountField = 24;
-inline constexpr std::size_t kBlockCountField = 28;
+// Lets `edit` change the fields of the header at `offset` in `bytes`, with the library's
+// own header codec.
+void EditHeader(std::vector<std::byte>& bytes, std::size_t offset,
+                const std::function<void(Header&)>& edit);
 
 std::uint32_t GetU32(const std::vector<std::byte>& bytes, std::size_t offset);
 void SetU32(std::vector<std::byte>& bytes, std::size_t offset, std::uint32_t value);

@@ -45,6 +45,8 @@ struct Case {
   std::vector<MemberRecipe> also;  // further names that must read back as given
   std::string error;               // when set: the run must fail with this in its message
   bool made_listfile = false;      // a (listfile) made by renaming a member
+  bool made_attributes = false;    // an (attributes) made by renaming a member
+  Bytes kept;                      // bytes after the archive that must stay in the file
 };
 
 // A member name as the format compares names: ASCII upper case, '/' taken as '\\'.
@@ -116,11 +118,43 @@ void FillFreeSlots(Archive& archive) {
 
 // Moves the hash table into the preamble, before the header; its position wraps at 32 bits.
 void TablesBeforeHeader(Bytes& bytes, std::size_t header) {
-  const std::uint32_t position = GetU32(bytes, header + kHashPositionField);
-  const std::uint32_t size = GetU32(bytes, header + kHashCountField) * 16;
-  ASSERT_LE(64 + size, header);
-  std::copy_n(bytes.begin() + header + position, size, bytes.begin() + 64);
-  SetU32(bytes, header + kHashPositionField, static_cast<std::uint32_t>(64 - header));
+  EditHeader(bytes, header, [&](Header& h) {
+    const std::uint32_t size = h.hash_count * 16;
+    ASSERT_LE(64 + size, header);
+    std::copy_n(bytes.begin() + header + h.hash_position, size, bytes.begin() + 64);
+    h.hash_position = static_cast<std::uint32_t>(64 - header);
+  });
+}
+
+// Rebuilds the hash table with `count` entries (fewer than it has), each name placed where
+// the game starts its search, hash & (count - 1), or on the next free slot after it.
+void ShrinkHashTable(const std::filesystem::path& path, std::uint32_t count) {
+  Bytes bytes = ReadBytes(path);
+  Archive archive = *ParseArchive(bytes, path.string());
+  std::vector<HashEntry> table(count);
+  std::vector<std::string> names = {"(listfile)", "(attributes)"};
+  for (const auto& member : MixedMembers()) names.push_back(member.name);
+  for (const auto& name : names) {
+    for (std::uint32_t old : MemberSlots(archive, name)) {
+      std::uint32_t slot = HashName(name, HashKind::kTableIndex) & (count - 1);
+      while (table[slot].block != kFreeSlot) slot = (slot + 1) & (count - 1);
+      table[slot] = archive.hashes[old];
+    }
+  }
+  archive.hashes = table;
+  const auto encoded = EncodeHashTable(archive);
+  std::copy(encoded.begin(), encoded.end(),
+            bytes.begin() + archive.Absolute(archive.header.hash_position));
+  EditHeader(bytes, archive.header_offset, [&](Header& h) { h.hash_count = count; });
+  WriteBytes(path, bytes);
+}
+
+// (attributes) as some tools write it: version 100, CRC32s, file times and MD5s (all zero)
+// for one entry fewer than the `blocks` of the archive.
+Bytes AttributesOneShort(std::size_t blocks) {
+  Bytes out = ToBytes(std::string("\x64\0\0\0\x07\0\0\0", 8));
+  out.resize(8 + (blocks - 1) * (4 + 8 + 16));
+  return out;
 }
 
 template <class Base>
@@ -182,6 +216,18 @@ void AddTableShapes(std::vector<Case>& cases, Base base) {
     });
   };
   cases.push_back(dangling);
+  Case odd = base("HashTableOfTwentyFour", "war3map.j", MakeContent(4000, 46));
+  odd.edit = [](const std::filesystem::path& path) { ShrinkHashTable(path, 24); };
+  cases.push_back(odd);
+  Case short_attributes = base("AttributesOneEntryShort", "war3map.wtg", MakeContent(4000, 47));
+  short_attributes.recipe.attributes = false;
+  short_attributes.made_attributes = true;
+  short_attributes.recipe.members.push_back(
+      {"attr.tmp", AttributesOneShort(short_attributes.recipe.members.size() + 2)});
+  short_attributes.edit = [](const std::filesystem::path& path) {
+    EditTables(path, [](Archive& a) { Rename(a, "attr.tmp", "(attributes)"); });
+  };
+  cases.push_back(short_attributes);
   Case wrap = base("HashTableBeforeHeader", "war3map.wtg", MakeContent(4000, 43));
   wrap.preamble = 2048;
   wrap.damage = TablesBeforeHeader;
@@ -257,15 +303,17 @@ std::vector<Case> Cases() {
   Case nonsense = base("HeaderFieldsNonsense", "war3map.wtg", MakeContent(4000, 28));
   nonsense.preamble = 512;
   nonsense.damage = [](Bytes& bytes, std::size_t header) {
-    SetU32(bytes, header + kHeaderSizeField, 0x00001234);
-    SetU32(bytes, header + kArchiveSizeField, 0xDEADBEEF);
-    SetU32(bytes, header + kVersionField,
-           0x00030001 | (GetU32(bytes, header + kVersionField) & 0xFFFF0000));
+    EditHeader(bytes, header, [](Header& h) {
+      h.header_size = 0x00001234;
+      h.archive_size = 0xDEADBEEF;
+      h.format_version = 0x0001;
+    });
   };
   cases.push_back(nonsense);
   Case trailing = base("TrailingDataKept", "war3map.wtg", MakeContent(4000, 29));
-  trailing.damage = [](Bytes& bytes, std::size_t) {
-    for (char c : std::string("NGIS-trailing-signature-bytes")) bytes.push_back(std::byte(c));
+  trailing.kept = ToBytes("NGIS-trailing-signature-bytes");
+  trailing.damage = [kept = trailing.kept](Bytes& bytes, std::size_t) {
+    bytes.insert(bytes.end(), kept.begin(), kept.end());
   };
   cases.push_back(trailing);
   Case small_sectors = base("SmallSectors", "war3map.wtg", MakeContent(5000, 30));
@@ -297,7 +345,7 @@ void ExpectMembers(const std::filesystem::path& archive, const Case& c) {
     EXPECT_EQ(StormVerify(archive, "(listfile)"), 0u);
     for (const auto& [name, count] : ListfileCounts(archive)) EXPECT_EQ(count, 1) << name;
   }
-  if (c.recipe.attributes) {
+  if (c.recipe.attributes || c.made_attributes) {
     EXPECT_EQ(StormVerify(archive, "(attributes)"), 0u);
     // (attributes) describes the stored member, so the checks above really ran.
     const std::uint32_t wanted = ((c.recipe.attribute_flags & 1) ? VERIFY_FILE_HAS_CHECKSUM : 0) |
@@ -335,12 +383,13 @@ TEST_P(Update, StoresMemberAndKeepsEverythingElse) {
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(run.err, "");
 
-  // Nothing but the header changed in the bytes that were there before.
+  // The preamble and what follows the archive stay; the file grows by little more than the
+  // stored member.
   const Bytes after = ReadBytes(archive);
   ASSERT_GE(after.size(), before.size());
+  EXPECT_LE(after.size(), before.size() + c.content.size() + 4096);
   EXPECT_TRUE(std::equal(before.begin(), before.begin() + c.preamble, after.begin()));
-  EXPECT_TRUE(
-      std::equal(before.begin() + c.preamble + 32, before.end(), after.begin() + c.preamble + 32));
+  if (!c.kept.empty()) EXPECT_TRUE(test_support::Holds(after, c.kept));
   ExpectMembers(archive, c);
 
   // One name entry for the member, whether it was added or replaced.
@@ -356,9 +405,10 @@ TEST_P(Update, StoresMemberAndKeepsEverythingElse) {
 INSTANTIATE_TEST_SUITE_P(Archives, Update, testing::ValuesIn(Cases()),
                          [](const testing::TestParamInfo<Case>& info) { return info.param.label; });
 
-// One name under two locales, the localised entry first on the search path: a replace takes
-// the neutral entry, the one the game reads, and leaves the localised one as it was.
-TEST(UpdateLocales, ReplacesTheNeutralEntry) {
+// One name under two locales, the localised entry first on the search path: a replace
+// stores the member in the neutral entry's block, and the localised entry, which a game of
+// that language reads, comes to name the same block.
+TEST(UpdateLocales, ReplacesEveryLocale) {
   constexpr std::uint16_t kGerman = 0x407;
   TempDir dir;
   const auto archive = dir / "map.w3m";
@@ -380,7 +430,9 @@ TEST(UpdateLocales, ReplacesTheNeutralEntry) {
   const RunResult run = RunTool({"a", archive.string(), "input.bin", "war3map.j"}, dir.path());
   ASSERT_EQ(run.exit_code, 0) << run.err;
   EXPECT_EQ(StormRead(archive, "war3map.j"), input);
-  EXPECT_EQ(StormRead(archive, "war3map.j", kGerman), german);
+  EXPECT_EQ(StormRead(archive, "war3map.j", kGerman), input);
+  const Archive after = LoadTables(archive);
+  EXPECT_EQ(after.hashes[slot].block, after.hashes[*FindMember(after, "war3map.j")].block);
 }
 
 }  // namespace

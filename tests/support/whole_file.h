@@ -1,7 +1,9 @@
 #pragma once
 // Whole-file reads and writes for every test, native and under Wine.
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -39,6 +41,15 @@ void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
 }
 inline void WriteBytes(const std::filesystem::path& path, const char* text) {
   WriteRaw(path, text, std::strlen(text));
+}
+
+// Whether `needle` (not empty) occurs anywhere in `haystack`, both byte containers.
+template <class Bytes>
+bool Holds(const Bytes& haystack, const Bytes& needle) {
+  return !needle.empty() &&
+         std::search(haystack.begin(), haystack.end(),
+                     std::boyer_moore_horspool_searcher(needle.begin(), needle.end())) !=
+             haystack.end();
 }
 
 }  // namespace veltrane::test_support
