@@ -98,11 +98,11 @@ void JoinLocales(Work& work, std::span<const std::uint32_t> slots, std::uint32_t
 }
 
 // The bookkeeping members are written again on every update, and (attributes) is mostly
-// CRCs and MD5s that barely compress: they are one zlib stream at zlib's fastest level whose
-// runs that can't save a tenth are stored as they are. As one unit they come out no larger
-// than the sectors other tools write, so they fit where the old ones were. Members the user
-// stores get the smallest form.
-constexpr Packing kSideFilePacking{kZlibFastest, 1, true};
+// CRCs and MD5s that barely compress: they get zlib's fastest level, and are stored plain
+// unless that saves a tenth. They stay in sectors: the game reads every member of a map as
+// sectors and ignores the single-unit flag, and so do readers that follow it. Members the
+// user stores get the smallest form.
+constexpr Packing kSideFilePacking{kZlibFastest, 1, false};
 constexpr Packing kMemberPacking{kZlibSmallest, 0};
 
 void StoreMember(Work& work, std::uint32_t block, std::span<const std::byte> content,
