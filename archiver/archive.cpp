@@ -132,21 +132,23 @@ Result<Archive> ParseArchive(ByteSource& source, std::string_view path) {
   archive.header = DecodeHeader(stored);
   const Header& header = archive.header;
   if (header.sector_shift > 22) {
-    return CannotOn("read archive", path,
-                    "sector size shift " + std::to_string(header.sector_shift) + " is out of range");
+    return CannotOn(
+        "read archive", path,
+        "sector size shift " + std::to_string(header.sector_shift) + " is out of range");
   }
   if (header.hash_count == 0) {
     return CannotOn("read archive", path, "the hash table is empty");
   }
   auto hashes = ReadTable<HashEntry>(
-      source, *size, {archive.Absolute(header.hash_position), header.hash_count, HashTableKey(), "hash table"},
+      source, *size,
+      {archive.Absolute(header.hash_position), header.hash_count, HashTableKey(), "hash table"},
       path);
   if (!hashes) return hashes.error();
   archive.hashes = std::move(*hashes);
   auto blocks = ReadTable<BlockEntry>(
       source, *size,
-      {archive.Absolute(header.block_position), header.block_count, BlockTableKey(),
-       "block table"}, path);
+      {archive.Absolute(header.block_position), header.block_count, BlockTableKey(), "block table"},
+      path);
   if (!blocks) return blocks.error();
   archive.blocks = std::move(*blocks);
   return archive;
