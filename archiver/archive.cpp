@@ -226,27 +226,29 @@ std::size_t CountReferences(const Archive& archive, std::uint32_t block) {
 }
 
 std::vector<std::byte> EncodeHashTable(const Archive& archive) {
-  std::vector<std::byte> out;
-  out.reserve(archive.hashes.size() * kEntrySize);
+  std::vector<std::byte> out(archive.hashes.size() * kEntrySize);
+  std::byte* at = out.data();
   for (const auto& entry : archive.hashes) {
-    PutU32(out, entry.name_a);
-    PutU32(out, entry.name_b);
-    PutU16(out, entry.locale);
-    PutU16(out, entry.platform);
-    PutU32(out, entry.block);
+    StoreLe(at, entry.name_a, 4);
+    StoreLe(at + 4, entry.name_b, 4);
+    StoreLe(at + 8, entry.locale, 2);
+    StoreLe(at + 10, entry.platform, 2);
+    StoreLe(at + 12, entry.block, 4);
+    at += kEntrySize;
   }
   Encrypt(out, HashTableKey());
   return out;
 }
 
 std::vector<std::byte> EncodeBlockTable(const Archive& archive) {
-  std::vector<std::byte> out;
-  out.reserve(archive.blocks.size() * kEntrySize);
+  std::vector<std::byte> out(archive.blocks.size() * kEntrySize);
+  std::byte* at = out.data();
   for (const auto& entry : archive.blocks) {
-    PutU32(out, entry.position);
-    PutU32(out, entry.packed_size);
-    PutU32(out, entry.size);
-    PutU32(out, entry.flags);
+    StoreLe(at, entry.position, 4);
+    StoreLe(at + 4, entry.packed_size, 4);
+    StoreLe(at + 8, entry.size, 4);
+    StoreLe(at + 12, entry.flags, 4);
+    at += kEntrySize;
   }
   Encrypt(out, BlockTableKey());
   return out;
