@@ -132,21 +132,23 @@ Result<Archive> ParseArchive(ByteSource& source, std::string_view path) {
   archive.header = DecodeHeader(stored);
   const Header& header = archive.header;
   if (header.sector_shift > 22) {
-    return CannotOn("read archive", path,
-                    "sector size shift " + std::to_string(header.sector_shift) + " is out of range");
+    return CannotOn(
+        "read archive", path,
+        "sector size shift " + std::to_string(header.sector_shift) + " is out of range");
   }
   if (header.hash_count == 0) {
     return CannotOn("read archive", path, "the hash table is empty");
   }
   auto hashes = ReadTable<HashEntry>(
-      source, *size, {archive.Absolute(header.hash_position), header.hash_count, HashTableKey(), "hash table"},
+      source, *size,
+      {archive.Absolute(header.hash_position), header.hash_count, HashTableKey(), "hash table"},
       path);
   if (!hashes) return hashes.error();
   archive.hashes = std::move(*hashes);
   auto blocks = ReadTable<BlockEntry>(
       source, *size,
-      {archive.Absolute(header.block_position), header.block_count, BlockTableKey(),
-       "block table"}, path);
+      {archive.Absolute(header.block_position), header.block_count, BlockTableKey(), "block table"},
+      path);
   if (!blocks) return blocks.error();
   archive.blocks = std::move(*blocks);
   return archive;
@@ -224,27 +226,29 @@ std::size_t CountReferences(const Archive& archive, std::uint32_t block) {
 }
 
 std::vector<std::byte> EncodeHashTable(const Archive& archive) {
-  std::vector<std::byte> out;
-  out.reserve(archive.hashes.size() * kEntrySize);
+  std::vector<std::byte> out(archive.hashes.size() * kEntrySize);
+  std::byte* at = out.data();
   for (const auto& entry : archive.hashes) {
-    PutU32(out, entry.name_a);
-    PutU32(out, entry.name_b);
-    PutU16(out, entry.locale);
-    PutU16(out, entry.platform);
-    PutU32(out, entry.block);
+    StoreLe(at, entry.name_a, 4);
+    StoreLe(at + 4, entry.name_b, 4);
+    StoreLe(at + 8, entry.locale, 2);
+    StoreLe(at + 10, entry.platform, 2);
+    StoreLe(at + 12, entry.block, 4);
+    at += kEntrySize;
   }
   Encrypt(out, HashTableKey());
   return out;
 }
 
 std::vector<std::byte> EncodeBlockTable(const Archive& archive) {
-  std::vector<std::byte> out;
-  out.reserve(archive.blocks.size() * kEntrySize);
+  std::vector<std::byte> out(archive.blocks.size() * kEntrySize);
+  std::byte* at = out.data();
   for (const auto& entry : archive.blocks) {
-    PutU32(out, entry.position);
-    PutU32(out, entry.packed_size);
-    PutU32(out, entry.size);
-    PutU32(out, entry.flags);
+    StoreLe(at, entry.position, 4);
+    StoreLe(at + 4, entry.packed_size, 4);
+    StoreLe(at + 8, entry.size, 4);
+    StoreLe(at + 12, entry.flags, 4);
+    at += kEntrySize;
   }
   Encrypt(out, BlockTableKey());
   return out;

@@ -165,8 +165,7 @@ EncodedMember EncodeMember(std::span<const std::byte> content, std::uint32_t sec
   const std::size_t sectors = (content.size() + sector_size - 1) / sector_size;
   const std::size_t table_size = (sectors + 1) * 4;
   if (packing.single_unit) {
-    auto packed = CompressZlibRuns(content, 512, packing.zlib_level,
-                                   packing.least_saving_tenths);
+    auto packed = CompressZlibRuns(content, 512, packing.zlib_level, packing.least_saving_tenths);
     if (!packed || packed->size() >= limit) return plain();
     return {std::move(*packed), kFlagExists | kFlagCompress | kFlagSingleUnit};
   }

@@ -127,21 +127,24 @@ std::optional<Attributes> ParseAttributes(std::span<const std::byte> data, std::
 }
 
 std::vector<std::byte> EncodeAttributes(const Attributes& attributes) {
-  std::vector<std::byte> out;
-  out.reserve(
-      LayoutSize(attributes.flags, std::max({attributes.crc32.size(), attributes.file_time.size(),
-                                             attributes.md5.size(), attributes.patch_bit.size()})));
-  PutU32(out, attributes.version);
-  PutU32(out, attributes.flags);
-  for (auto crc : attributes.crc32) PutU32(out, crc);
-  for (auto time : attributes.file_time) PutU64(out, time);
-  for (const auto& digest : attributes.md5) PutBytes(out, digest);
+  const std::size_t bits = (attributes.patch_bit.size() + 7) / 8;
+  std::vector<std::byte> out(8 + attributes.crc32.size() * 4 + attributes.file_time.size() * 8 +
+                             attributes.md5.size() * 16 +
+                             ((attributes.flags & kAttributePatchBit) ? bits : 0));
+  std::byte* at = out.data();
+  auto put = [&](std::uint64_t value, std::size_t size) {
+    StoreLe(at, value, size);
+    at += size;
+  };
+  put(attributes.version, 4);
+  put(attributes.flags, 4);
+  for (auto crc : attributes.crc32) put(crc, 4);
+  for (auto time : attributes.file_time) put(time, 8);
+  for (const auto& digest : attributes.md5) at = std::copy(digest.begin(), digest.end(), at);
   if (attributes.flags & kAttributePatchBit) {
-    std::vector<std::byte> bits((attributes.patch_bit.size() + 7) / 8);
     for (std::size_t i = 0; i < attributes.patch_bit.size(); ++i) {
-      if (attributes.patch_bit[i]) bits[i / 8] |= std::byte(1u << (i % 8));
+      if (attributes.patch_bit[i]) at[i / 8] |= std::byte(1u << (i % 8));
     }
-    PutBytes(out, bits);
   }
   return out;
 }

@@ -131,9 +131,9 @@ Result<Claim> ClaimBlock(Work& work, std::string_view name, std::string_view arc
   }
   const auto slot = FindSlotFor(work.archive, name);
   if (!slot) {
-    return CannotOn(
-        "add \"" + std::string(name) + "\" to archive", archive_path,
-        "its hash table of " + std::to_string(work.archive.hashes.size()) + " entries has no free slot");
+    return CannotOn("add \"" + std::string(name) + "\" to archive", archive_path,
+                    "its hash table of " + std::to_string(work.archive.hashes.size()) +
+                        " entries has no free slot");
   }
   const std::uint32_t block = AppendBlock(work);
   PlaceName(work.archive, *slot, name, block);
@@ -273,8 +273,8 @@ Layout LayOut(const Work& work, std::vector<Span> live, std::uint64_t old_size) 
   for (const Piece& piece : work.pieces) sizes.push_back(piece.bytes.size());
   sizes.push_back(std::uint64_t{work.archive.blocks.size()} * kEntrySize);
   Layout layout;
-  layout.free = FreeSpans(work.dead, std::move(live),
-                          work.archive.header_offset + kHeaderSize, old_size);
+  layout.free =
+      FreeSpans(work.dead, std::move(live), work.archive.header_offset + kHeaderSize, old_size);
   layout.settled = PlacePieces(sizes, layout.free, old_size);
   layout.final_size = old_size;
   for (std::size_t i = 0; i < sizes.size(); ++i) {
@@ -353,8 +353,7 @@ Result<void> PlanWrites(Work& work, UpdatePlan& plan, std::string_view name,
     settled_hash = layout.settled[hash_piece];
   }
   plan.staged_header = NewHeader(work, staged_hash, layout.staged.back(), layout.staged_end);
-  plan.settled_header =
-      NewHeader(work, settled_hash, layout.settled.back(), layout.final_size);
+  plan.settled_header = NewHeader(work, settled_hash, layout.settled.back(), layout.final_size);
   Release(work.archive.hashes);
   FillWrites(work, layout, plan);
   plan.staged_block_table_at = layout.staged.back();

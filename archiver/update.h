@@ -41,7 +41,7 @@ struct UpdatePlan {
   std::vector<Span> clear;
   std::vector<PlannedWrite> settled;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> moved_blocks;  // block, position
-  std::uint64_t settled_block_table = 0;                               // its offset
+  std::uint64_t settled_block_table = 0;                              // its offset
   HeaderBytes settled_header{};
   std::uint64_t final_size = 0;
 };

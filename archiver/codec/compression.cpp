@@ -119,14 +119,12 @@ bool FrequenciesRuleOutSaving(std::span<const std::byte> in, unsigned tenths) {
   return squares < n * n / factor;
 }
 
-std::optional<std::vector<std::byte>> CompressSectorZlib(std::span<const std::byte> in,
-                                                         int level) {
+std::optional<std::vector<std::byte>> CompressSectorZlib(std::span<const std::byte> in, int level) {
   uLong bound = compressBound(static_cast<uLong>(in.size()));
   std::vector<std::byte> out(1 + bound);
   out[0] = kMaskZlib;
   const int rc = compress2(reinterpret_cast<Bytef*>(out.data() + 1), &bound,
-                           reinterpret_cast<const Bytef*>(in.data()),
-                           static_cast<uLong>(in.size()),
+                           reinterpret_cast<const Bytef*>(in.data()), static_cast<uLong>(in.size()),
                            std::clamp(level, kZlibFastest, kZlibSmallest));
   if (rc != Z_OK) return std::nullopt;
   out.resize(1 + bound);

@@ -39,7 +39,6 @@ std::optional<std::vector<std::byte>> CompressSectorZlib(std::span<const std::by
 // unless its byte frequencies rule out saving `tenths` tenths (see above): such a run is
 // stored in the stream as it is, which costs zlib next to nothing. Nothing when zlib fails.
 std::optional<std::vector<std::byte>> CompressZlibRuns(std::span<const std::byte> in,
-                                                       std::size_t run, int level,
-                                                       unsigned tenths);
+                                                       std::size_t run, int level, unsigned tenths);
 
 }  // namespace veltrane::mpq

@@ -61,7 +61,8 @@ class RecordingFile final : public ArchiveFile {
     return real_.ReadAt(offset, out);
   }
   Result<void> WriteAt(std::uint64_t offset, std::span<const std::byte> data) override {
-    const bool zeros = std::all_of(data.begin(), data.end(), [](std::byte b) { return b == std::byte{0}; });
+    const bool zeros =
+        std::all_of(data.begin(), data.end(), [](std::byte b) { return b == std::byte{0}; });
     events.push_back({offset, data.size(), zeros});
     return real_.WriteAt(offset, data);
   }

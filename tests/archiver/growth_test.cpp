@@ -17,9 +17,9 @@ struct TraceCase {
   std::string label;
   std::uint32_t hash_entries;
   std::string name;  // the member stored, empty, twice in a row: replaced, or added first
-  std::int64_t most_growth = 0;   // bytes, beyond the new member's stored size
-  bool shared = false;            // another name shares the block of `name`
-  bool locales = false;           // `name` is also there in German
+  std::int64_t most_growth = 0;  // bytes, beyond the new member's stored size
+  bool shared = false;           // another name shares the block of `name`
+  bool locales = false;          // `name` is also there in German
 };
 
 void PrintTo(const TraceCase& c, std::ostream* out) {
@@ -92,19 +92,17 @@ TEST_P(Trace, NoOldBytesNoGrowthAndReadsBack) {
   EXPECT_EQ(StormVerify(archive, "(listfile)"), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Maps, Trace,
-                         testing::Values(TraceCase{"Replace64", 64, "war3map.wtg"},
-                                         TraceCase{"Replace2048", 2048, "war3map.wtg"},
-                                         TraceCase{"Replace16384", 16384, "war3map.wtg"},
-                                         TraceCase{"Add64", 64, "war3map.new", 4096},
-                                         TraceCase{"Add2048", 2048, "war3map.new", 4096},
-                                         TraceCase{"Add16384", 16384, "war3map.new", 4096},
-                                         TraceCase{"SharedBlock", 64, "war3map.wtg", 4096, true},
-                                         TraceCase{"TwoLocales", 64, "war3map.wtg", 0, false,
-                                                   true}),
-                         [](const testing::TestParamInfo<TraceCase>& info) {
-                           return info.param.label;
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Maps, Trace,
+    testing::Values(TraceCase{"Replace64", 64, "war3map.wtg"},
+                    TraceCase{"Replace2048", 2048, "war3map.wtg"},
+                    TraceCase{"Replace16384", 16384, "war3map.wtg"},
+                    TraceCase{"Add64", 64, "war3map.new", 4096},
+                    TraceCase{"Add2048", 2048, "war3map.new", 4096},
+                    TraceCase{"Add16384", 16384, "war3map.new", 4096},
+                    TraceCase{"SharedBlock", 64, "war3map.wtg", 4096, true},
+                    TraceCase{"TwoLocales", 64, "war3map.wtg", 0, false, true}),
+    [](const testing::TestParamInfo<TraceCase>& info) { return info.param.label; });
 
 // Bookkeeping members are stored plain unless compression saves a tenth, the user's members
 // whenever it saves anything: random bytes of 200 values (which save about 4%) and 19

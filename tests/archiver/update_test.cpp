@@ -216,8 +216,9 @@ void AddTableShapes(std::vector<Case>& cases, Base base) {
     });
   };
   cases.push_back(dangling);
-  Case odd = base("HashTableOfTwentyFour", "war3map.j", MakeContent(4000, 46));
-  odd.edit = [](const std::filesystem::path& path) { ShrinkHashTable(path, 24); };
+  Case odd = base("HashTableOfNinetySix", "war3map.j", MakeContent(4000, 46));
+  odd.recipe.max_files = 128;
+  odd.edit = [](const std::filesystem::path& path) { ShrinkHashTable(path, 96); };
   cases.push_back(odd);
   Case short_attributes = base("AttributesOneEntryShort", "war3map.wtg", MakeContent(4000, 47));
   short_attributes.recipe.attributes = false;

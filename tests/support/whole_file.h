@@ -3,9 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <stdexcept>
 #include <string>
@@ -46,10 +46,9 @@ inline void WriteBytes(const std::filesystem::path& path, const char* text) {
 // Whether `needle` (not empty) occurs anywhere in `haystack`, both byte containers.
 template <class Bytes>
 bool Holds(const Bytes& haystack, const Bytes& needle) {
-  return !needle.empty() &&
-         std::search(haystack.begin(), haystack.end(),
-                     std::boyer_moore_horspool_searcher(needle.begin(), needle.end())) !=
-             haystack.end();
+  return !needle.empty() && std::search(haystack.begin(), haystack.end(),
+                                        std::boyer_moore_horspool_searcher(
+                                            needle.begin(), needle.end())) != haystack.end();
 }
 
 }  // namespace veltrane::test_support

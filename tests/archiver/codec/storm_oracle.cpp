@@ -21,7 +21,7 @@ std::vector<std::byte> ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::vector<char> chars((std::istreambuf_iterator<char>(in)), {});
   std::vector<std::byte> out(chars.size());
-  std::memcpy(out.data(), chars.data(), chars.size());
+  std::transform(chars.begin(), chars.end(), out.begin(), [](char c) { return std::byte(c); });
   return out;
 }
 
@@ -87,7 +87,7 @@ struct ImplodeIo {
 unsigned int ReadInput(char* buf, unsigned int* size, void* param) {
   auto* io = static_cast<ImplodeIo*>(param);
   const std::size_t n = std::min<std::size_t>(*size, io->in.size() - io->taken);
-  std::memcpy(buf, io->in.data() + io->taken, n);
+  if (n > 0) std::memcpy(buf, io->in.data() + io->taken, n);  // an empty span's data() is null
   io->taken += n;
   return static_cast<unsigned int>(n);
 }
