@@ -14,7 +14,7 @@ constexpr const char* kUsage =
     "  Stores the content of <file> in the MPQ archive <archive> under <name>, replacing\n"
     "  the member of that name if there is one (names compare case-insensitively, '/'\n"
     "  equals '\\'). The archive is updated in place; on failure it is left unchanged\n"
-    "  (or, when only the clearing after the update fails, updated).
+    "  (or, when only the clearing after the update fails, updated).\n"
     "  Every locale of <name> gets the new content. The bytes the update frees are zeroed\n"
     "  or reused, so no trace of the old member or tables is left and the archive grows\n"
     "  only by what does not fit there.\n";
