@@ -13,7 +13,11 @@ constexpr const char* kUsage =
     "usage: mpqadd a <archive> <file> <name>\n"
     "  Stores the content of <file> in the MPQ archive <archive> under <name>, replacing\n"
     "  the member of that name if there is one (names compare case-insensitively, '/'\n"
-    "  equals '\\'). The archive is updated in place; on failure it is left unchanged.\n";
+    "  equals '\\'). The archive is updated in place; on failure it is left unchanged\n"
+    "  (or, when only the clearing after the update fails, updated).\n"
+    "  Every locale of <name> gets the new content. The bytes the update frees are zeroed\n"
+    "  or reused, so no trace of the old member or tables is left and the archive grows\n"
+    "  only by what does not fit there.\n";
 
 // One failure line, in the common form after the program's name.
 int Report(std::FILE* err, const std::string& message) {

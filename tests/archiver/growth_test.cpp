@@ -86,7 +86,9 @@ TEST_P(Trace, NoOldBytesNoGrowthAndReadsBack) {
         << member.name;
     EXPECT_EQ(StormVerify(archive, member.name), 0u) << member.name;
   }
-  if (c.shared) EXPECT_EQ(StormRead(archive, "alias.wtg"), recipe.members[1].content);
+  if (c.shared) {
+    EXPECT_EQ(StormRead(archive, "alias.wtg"), recipe.members[1].content);
+  }
   EXPECT_TRUE(StormListed(archive, c.name));
   EXPECT_EQ(StormVerify(archive, "(attributes)"), 0u);
   EXPECT_EQ(StormVerify(archive, "(listfile)"), 0u);

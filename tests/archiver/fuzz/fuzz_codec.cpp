@@ -22,8 +22,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A compressed sector that shrinks must decode to what went in.
   if (data[0] & 2) {
     const auto packed = CompressSectorZlib(sector);
-    if (packed.size() < sector.size()) {
-      const auto back = DecompressSector(packed, sector.size(), false);
+    if (!packed) std::abort();
+    if (packed->size() < sector.size()) {
+      const auto back = DecompressSector(*packed, sector.size(), false);
       if (!back.ok() || !std::equal(back->begin(), back->end(), sector.begin(), sector.end())) {
         std::abort();
       }

@@ -56,7 +56,7 @@ void CodecSeeds(const fs::path& dir) {
   Bytes masked = veltrane::mpq::test::StormImplode(data, 0, 2048);
   masked.insert(masked.begin(), veltrane::mpq::kMaskPkware);
   CodecSeed(dir / "pkware_mask", 0, data.size(), masked);
-  CodecSeed(dir / "zlib_mask", 2, data.size(), veltrane::mpq::CompressSectorZlib(data));
+  CodecSeed(dir / "zlib_mask", 2, data.size(), *veltrane::mpq::CompressSectorZlib(data));
   CodecSeed(dir / "stored", 2, 16, Text(16));
 }
 
