@@ -219,7 +219,9 @@ TEST(Crash, KilledAtEachStepLeavesArchiveBeforeOrAfter) {
     const auto j = StormRead(archive, "war3map.j");
     ASSERT_TRUE(j.has_value()) << "killed after " << kept;
     if (*j == input.content) ++after_count;
-    if (*j != input.content) EXPECT_EQ(*j, recipe.members[0].content) << "killed after " << kept;
+    if (*j != input.content) {
+      EXPECT_EQ(*j, recipe.members[0].content) << "killed after " << kept;
+    }
     EXPECT_EQ(StormRead(archive, "war3map.wts"), recipe.members[1].content) << kept;
     EXPECT_EQ(StormVerify(archive, "war3map.j"), 0u) << "killed after " << kept;
     EXPECT_EQ(StormVerify(archive, "(attributes)"), 0u) << "killed after " << kept;

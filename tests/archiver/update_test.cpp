@@ -390,7 +390,9 @@ TEST_P(Update, StoresMemberAndKeepsEverythingElse) {
   ASSERT_GE(after.size(), before.size());
   EXPECT_LE(after.size(), before.size() + c.content.size() + 4096);
   EXPECT_TRUE(std::equal(before.begin(), before.begin() + c.preamble, after.begin()));
-  if (!c.kept.empty()) EXPECT_TRUE(test_support::Holds(after, c.kept));
+  if (!c.kept.empty()) {
+    EXPECT_TRUE(test_support::Holds(after, c.kept));
+  }
   ExpectMembers(archive, c);
 
   // One name entry for the member, whether it was added or replaced.
