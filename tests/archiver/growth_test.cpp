@@ -4,6 +4,8 @@
 #include <StormLib.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "archiver/member.h"
 #include "storm_fixture.h"
 #include "tables.h"
@@ -20,7 +22,19 @@ struct TraceCase {
   std::int64_t most_growth = 0;  // bytes, beyond the new member's stored size
   bool shared = false;           // another name shares the block of `name`
   bool locales = false;          // `name` is also there in German
+  bool map_header = false;       // behind a map's own header, so readers take it as a map
 };
+
+// Puts the 512-byte header of a map before the archive; readers that see it read every
+// member as the game does, in sectors, whatever the single-unit flag says.
+void PrependMapHeader(const std::filesystem::path& archive) {
+  const std::string magic = "HM3W";
+  Bytes file(512, std::byte{0});
+  std::transform(magic.begin(), magic.end(), file.begin(), [](char c) { return std::byte(c); });
+  const Bytes body = ReadBytes(archive);
+  file.insert(file.end(), body.begin(), body.end());
+  WriteBytes(archive, file);
+}
 
 void PrintTo(const TraceCase& c, std::ostream* out) {
   *out << c.label;
@@ -56,6 +70,7 @@ TEST_P(Trace, NoOldBytesNoGrowthAndReadsBack) {
     recipe.members.push_back({"doodad" + std::to_string(i), MakeContent(300, 3 + i)});
   }
   CreateArchive(archive, recipe);
+  if (c.map_header) PrependMapHeader(archive);
   if (c.shared) {
     EditTables(archive, [](Archive& a) {
       PlaceName(a, *FindSlotFor(a, "alias.wtg"), "alias.wtg",
@@ -103,7 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TraceCase{"Add2048", 2048, "war3map.new", 4096},
                     TraceCase{"Add16384", 16384, "war3map.new", 4096},
                     TraceCase{"SharedBlock", 64, "war3map.wtg", 4096, true},
-                    TraceCase{"TwoLocales", 64, "war3map.wtg", 0, false, true}),
+                    TraceCase{"TwoLocales", 64, "war3map.wtg", 0, false, true},
+                    TraceCase{"BehindAMapHeader", 64, "war3map.wtg", 0, false, false, true}),
     [](const testing::TestParamInfo<TraceCase>& info) { return info.param.label; });
 
 // Bookkeeping members are stored plain unless compression saves a tenth, the user's members
