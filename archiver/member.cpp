@@ -164,11 +164,6 @@ EncodedMember EncodeMember(std::span<const std::byte> content, std::uint32_t sec
       content.size() - std::uint64_t{content.size()} * packing.least_saving_tenths / 10);
   const std::size_t sectors = (content.size() + sector_size - 1) / sector_size;
   const std::size_t table_size = (sectors + 1) * 4;
-  if (packing.single_unit) {
-    auto packed = CompressZlibRuns(content, 512, packing.zlib_level, packing.least_saving_tenths);
-    if (!packed || packed->size() >= limit) return plain();
-    return {std::move(*packed), kFlagExists | kFlagCompress | kFlagSingleUnit};
-  }
   if (table_size >= limit) return plain();
   // The offset table, then the sectors; stored plain once that can't save enough.
   EncodedMember out{std::vector<std::byte>(table_size), kFlagExists | kFlagCompress};

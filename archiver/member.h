@@ -34,9 +34,6 @@ MemberContent ReadMember(std::span<const std::byte> file, const Archive& archive
 struct Packing {
   int zlib_level = kZlibSmallest;
   unsigned least_saving_tenths = 0;  // 0: any saving at all
-  // One zlib stream for the whole content instead of sectors: no sector offset table, and
-  // repeats across sector boundaries count.
-  bool single_unit = false;
 };
 
 struct EncodedMember {
@@ -46,8 +43,7 @@ struct EncodedMember {
 
 // Stores `content` in zlib-compressed sectors of `sector_size` bytes, each sector kept raw
 // where compression doesn't shrink it; the whole member is stored plain when the sectors
-// and their offset table would not save what `packing` asks. With `packing.single_unit`, the
-// content is compressed as one unit instead. Never enciphered.
+// and their offset table would not save what `packing` asks. Never enciphered.
 EncodedMember EncodeMember(std::span<const std::byte> content, std::uint32_t sector_size,
                            const Packing& packing = {});
 

@@ -102,7 +102,7 @@ void JoinLocales(Work& work, std::span<const std::uint32_t> slots, std::uint32_t
 // unless that saves a tenth. They stay in sectors: the game reads every member of a map as
 // sectors and ignores the single-unit flag, and so do readers that follow it. Members the
 // user stores get the smallest form.
-constexpr Packing kSideFilePacking{kZlibFastest, 1, false};
+constexpr Packing kSideFilePacking{kZlibFastest, 1};
 constexpr Packing kMemberPacking{kZlibSmallest, 0};
 
 void StoreMember(Work& work, std::uint32_t block, std::span<const std::byte> content,

@@ -131,36 +131,4 @@ std::optional<std::vector<std::byte>> CompressSectorZlib(std::span<const std::by
   return out;
 }
 
-std::optional<std::vector<std::byte>> CompressZlibRuns(std::span<const std::byte> in,
-                                                       std::size_t run, int level,
-                                                       unsigned tenths) {
-  if (in.size() > std::numeric_limits<uInt>::max() || run == 0) return std::nullopt;
-  z_stream stream{};
-  level = std::clamp(level, kZlibFastest, kZlibSmallest);
-  if (deflateInit(&stream, level) != Z_OK) return std::nullopt;
-  // Each change of level ends a deflate block: a few bytes more than one stream's bound.
-  const std::size_t runs = in.size() / run + 1;
-  std::vector<std::byte> out(1 + compressBound(static_cast<uLong>(in.size())) + 16 * runs);
-  out[0] = kMaskZlib;
-  stream.next_out = reinterpret_cast<Bytef*>(out.data() + 1);
-  stream.avail_out = static_cast<uInt>(out.size() - 1);
-  int current = level;
-  bool ok = true;
-  for (std::size_t at = 0; ok && at < in.size(); at += run) {
-    const auto piece = in.subspan(at, std::min(run, in.size() - at));
-    const int wanted = FrequenciesRuleOutSaving(piece, tenths) ? Z_NO_COMPRESSION : level;
-    if (wanted != current) ok = deflateParams(&stream, wanted, Z_DEFAULT_STRATEGY) == Z_OK;
-    current = wanted;
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<std::byte*>(piece.data()));
-    stream.avail_in = static_cast<uInt>(piece.size());
-    ok = ok && deflate(&stream, Z_NO_FLUSH) == Z_OK && stream.avail_in == 0;
-  }
-  ok = ok && deflate(&stream, Z_FINISH) == Z_STREAM_END;
-  const std::size_t produced = stream.total_out;
-  deflateEnd(&stream);
-  if (!ok) return std::nullopt;
-  out.resize(1 + produced);
-  return out;
-}
-
 }  // namespace veltrane::mpq

@@ -35,10 +35,4 @@ inline constexpr int kZlibSmallest = 9;
 std::optional<std::vector<std::byte>> CompressSectorZlib(std::span<const std::byte> in,
                                                          int level = kZlibSmallest);
 
-// 0x02 followed by one zlib stream of `in`, each run of `run` bytes compressed at `level`
-// unless its byte frequencies rule out saving `tenths` tenths (see above): such a run is
-// stored in the stream as it is, which costs zlib next to nothing. Nothing when zlib fails.
-std::optional<std::vector<std::byte>> CompressZlibRuns(std::span<const std::byte> in,
-                                                       std::size_t run, int level, unsigned tenths);
-
 }  // namespace veltrane::mpq

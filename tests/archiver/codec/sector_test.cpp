@@ -129,19 +129,5 @@ TEST(CompressSectorZlib, IsDeterministicAndMasked) {
   EXPECT_LT(once.size(), 64u);
 }
 
-// One stream whose random runs are stored and whose text is compressed decodes back whole,
-// and costs the random part little more than its own size.
-TEST(CompressZlibRuns, StoresRandomRunsAndDecodesBack) {
-  std::vector<std::byte> mixed(8000, std::byte{'t'});
-  std::uint32_t x = 7;
-  for (std::size_t i = 0; i < 3000; ++i) mixed[i] = std::byte((x = x * 1103515245 + 12345) >> 24);
-  const auto packed = CompressZlibRuns(mixed, 1024, kZlibFastest, 1);
-  ASSERT_TRUE(packed.has_value());
-  EXPECT_LT(packed->size(), 3000u + 200u);
-  const auto back = DecompressSector(*packed, mixed.size(), false);
-  ASSERT_TRUE(back.ok()) << back.message();
-  EXPECT_EQ(*back, mixed);
-}
-
 }  // namespace
 }  // namespace veltrane::mpq
