@@ -103,8 +103,14 @@ void MainWindow::ApplyCommandLine(const CommandLine& line) {
 // is nothing to stop the program for.
 void MainWindow::AcceptDrops() {
   DragAcceptFiles(hwnd_, TRUE);
+  // Found at run time: systems before Windows 7 have no per-window filter, and older ones
+  // no filter at all, and the program still runs there.
+  using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, PCHANGEFILTERSTRUCT);
+  static const auto filter = reinterpret_cast<FilterFn>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
+  if (filter == nullptr) return;
   for (const UINT message : {UINT{WM_DROPFILES}, UINT{WM_COPYDATA}, kCopyGlobalData}) {
-    ChangeWindowMessageFilterEx(hwnd_, message, MSGFLT_ALLOW, nullptr);
+    filter(hwnd_, message, MSGFLT_ALLOW, nullptr);
   }
 }
 
