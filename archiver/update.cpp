@@ -248,13 +248,18 @@ std::vector<Span> LiveSpans(const Work& work) {
   return live;
 }
 
+// The hash table as a piece written anew; the old one is dead.
+void RewriteHashTable(Work& work) {
+  const Header& old = work.archive.header;
+  work.dead.push_back(TableSpan(work.archive, old.hash_position, old.hash_count));
+  work.pieces.push_back({Piece::kTable, EncodeHashTable(work.archive)});
+}
+
 // Adds the new hash table as a piece when an entry changed; the old tables are dead.
 void AddHashTable(Work& work) {
   const Header& old = work.archive.header;
   work.dead.push_back(TableSpan(work.archive, old.block_position, old.block_count));
-  if (!work.hashes_changed) return;
-  work.dead.push_back(TableSpan(work.archive, old.hash_position, old.hash_count));
-  work.pieces.push_back({Piece::kTable, EncodeHashTable(work.archive)});
+  if (work.hashes_changed) RewriteHashTable(work);
 }
 
 // Where each piece, and the block table after them, goes for good (`settled`) and in the
@@ -341,7 +346,22 @@ HeaderBytes NewHeader(const Work& work, std::optional<std::uint64_t> hash, std::
 Result<void> PlanWrites(Work& work, UpdatePlan& plan, std::string_view name,
                         std::string_view archive_path) {
   AddHashTable(work);
-  const Layout layout = LayOut(work, LiveSpans(work), plan.old_size);
+  Layout layout = LayOut(work, LiveSpans(work), plan.old_size);
+  // A hash table that stays may stand between the freed places of (attributes) and the
+  // block table, so that a rewritten (attributes) a few bytes longer than before fits in
+  // neither. Written anew as well, it frees one run that all of them can share.
+  if (!work.hashes_changed && layout.final_size > plan.old_size) {
+    work.hashes_changed = true;
+    RewriteHashTable(work);
+    Layout moved = LayOut(work, LiveSpans(work), plan.old_size);
+    if (moved.final_size < layout.final_size) {
+      layout = std::move(moved);
+    } else {
+      work.hashes_changed = false;
+      work.pieces.pop_back();
+      work.dead.pop_back();
+    }
+  }
   if (layout.staged_end > kMaxArchiveBytes) {
     return CannotOn("add \"" + std::string(name) + "\" to archive", archive_path,
                     "the archive would grow past 4 GiB");
