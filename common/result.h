@@ -39,8 +39,7 @@ class [[nodiscard]] Result {
  public:
   Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
   Result(E error) : state_(std::in_place_index<1>, std::move(error)) {}
-  Result(Error error)
-    requires(!std::is_same_v<E, Error>)
+  Result(Error error) requires(!std::is_same_v<E, Error>)
       : state_(std::in_place_index<1>, E(std::move(error))) {}
 
   bool ok() const { return state_.index() == 0; }
@@ -66,9 +65,7 @@ class [[nodiscard]] Result<void, E> {
  public:
   Result() = default;
   Result(E error) : error_(std::move(error)) {}
-  Result(Error error)
-    requires(!std::is_same_v<E, Error>)
-      : error_(E(std::move(error))) {}
+  Result(Error error) requires(!std::is_same_v<E, Error>) : error_(E(std::move(error))) {}
 
   bool ok() const { return !error_.has_value(); }
   explicit operator bool() const { return ok(); }

@@ -334,8 +334,8 @@ Result<JobLaunch, Refusal> RunJob(const JobPaths& paths, JobHost& host) {
   const std::wstring script_path = paths.program_folder + L"\\" + std::wstring(kScriptName);
   if (auto written = host.WriteFile(script_path, *script); !written) return written.error();
 
-  JobLaunch launch{paths.destination, std::move(resolved->destination),
-                   std::move(resolved->source), {}};
+  JobLaunch launch{
+      paths.destination, std::move(resolved->destination), std::move(resolved->source), {}};
   launch.destination_before = host.Identify(launch.destination_full);
   // The script's own "cd" cannot change the drive, so it starts in the program folder:
   // the archiver must find the placeholder there under its relative name.

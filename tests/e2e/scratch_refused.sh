@@ -16,22 +16,7 @@ fi
 . "$(dirname "$0")/../window/external/driver.sh"
 
 drv_init scratch "$1" "$2"
-end_server() {
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
-}
-trap 'drv_cleanup; end_server' EXIT
-end_server
-drive_c=$WINEPREFIX/drive_c
-rm -f "$drive_c/temp.w3m"
-mount --make-rprivate /
-mount --bind "$drive_c" "$drive_c"
-mount -o remount,ro,bind "$drive_c"
-for folder in "$drive_c"/*/; do
-  mount --bind "$folder" "$folder"
-  mount -o remount,rw,bind "$folder"
-done
-if touch "$drive_c/probe" 2>/dev/null; then drv_fail "the root of C: is still writable"; fi
+drv_readonly_c_root
 touch "$DRV_ROOT/probe" || drv_fail "the program folder is not writable"
 rm -f "$DRV_ROOT/probe"
 printf 'map' >"$DRV_ROOT/map.w3m"
