@@ -1,6 +1,7 @@
 #include "archiver/member.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "archiver/byte_io.h"
@@ -119,6 +120,30 @@ std::pair<std::uint64_t, std::uint64_t> StoredRange(const Archive& archive,
   return {start, std::min<std::uint64_t>(block.packed_size, archive.file_size - start)};
 }
 
+void Decipher(Stored& src, const BlockEntry& block) {
+  src.encrypted = (block.flags & kFlagEncrypted) != 0;
+  src.imploded = (block.flags & kFlagImplode) != 0;
+  src.key = MemberKey(src.name, block.position, block.size, (block.flags & kFlagFixKey) != 0);
+}
+
+// Sector `index` of `previous` as stored, or an empty span when it has none.
+std::span<const std::byte> OldSector(const PackedSectors* previous, std::size_t index) {
+  if (!previous || index + 1 >= previous->offsets.size()) return {};
+  const std::uint32_t begin = previous->offsets[index];
+  return std::span(previous->bytes).subspan(begin, previous->offsets[index + 1] - begin);
+}
+
+bool SameBytes(std::span<const std::byte> a, std::span<const std::byte> b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
+}
+
+// Whether the packed sector `old` holds exactly `sector`.
+bool Holds(std::span<const std::byte> old, std::span<const std::byte> sector) {
+  if (old.size() == sector.size()) return SameBytes(old, sector);
+  const auto content = DecompressSector(old, sector.size(), false);
+  return content && SameBytes(*content, sector);
+}
+
 }  // namespace
 
 Result<std::vector<std::byte>> ReadStoredBytes(ByteSource& source, const Archive& archive,
@@ -139,12 +164,51 @@ MemberContent DecodeMember(std::span<const std::byte> stored, const Archive& arc
     return Bad(src, "its data lies outside the archive file");
   }
   if (block.size == 0) return std::vector<std::byte>{};
-  src.encrypted = (block.flags & kFlagEncrypted) != 0;
-  src.imploded = (block.flags & kFlagImplode) != 0;
-  src.key = MemberKey(name, block.position, block.size, (block.flags & kFlagFixKey) != 0);
+  Decipher(src, block);
   const bool compressed = (block.flags & (kFlagImplode | kFlagCompress)) != 0;
   if (block.flags & kFlagSingleUnit) return DecodeSingleUnit(src, block.size, compressed);
   return DecodeSectors(src, block.size, archive.SectorSize(), compressed);
+}
+
+std::optional<PackedSectors> ReadPackedSectors(std::span<const std::byte> stored,
+                                               const Archive& archive, const BlockEntry& block,
+                                               std::string_view name) {
+  const std::uint32_t form = block.flags & (kFlagImplode | kFlagCompress | kFlagSingleUnit);
+  if (form != kFlagCompress || block.size == 0 || stored.size() < block.packed_size) {
+    return std::nullopt;
+  }
+  Stored src;
+  src.bytes = stored.first(block.packed_size);
+  src.name = name;
+  Decipher(src, block);
+  const std::uint32_t sector_size = archive.SectorSize();
+  auto offsets =
+      DecodeSectorOffsets(src, (std::uint64_t{block.size} + sector_size - 1) / sector_size);
+  if (!offsets) return std::nullopt;
+  PackedSectors out;
+  out.bytes.reserve(offsets->back() - offsets->front());
+  for (std::size_t i = 0; i + 1 < offsets->size(); ++i) {
+    out.offsets.push_back(static_cast<std::uint32_t>(out.bytes.size()));
+    PutBytes(out.bytes,
+             Fetch(src, (*offsets)[i], (*offsets)[i + 1], src.key + static_cast<std::uint32_t>(i)));
+  }
+  out.offsets.push_back(static_cast<std::uint32_t>(out.bytes.size()));
+  return out;
+}
+
+MemberContent DecodePackedSectors(const PackedSectors& sectors, const BlockEntry& block,
+                                  std::uint32_t sector_size, std::string_view name) {
+  Stored src;
+  src.name = name;
+  std::vector<std::byte> content;
+  content.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(block.size, kMaxReserve)));
+  for (std::size_t i = 0; i + 1 < sectors.offsets.size(); ++i) {
+    const std::size_t want = std::min<std::size_t>(sector_size, block.size - content.size());
+    auto sector = Unpack(src, OldSector(&sectors, i), want);
+    if (!sector) return sector.error();
+    PutBytes(content, *sector);
+  }
+  return content;
 }
 
 MemberContent ReadMember(std::span<const std::byte> file, const Archive& archive,
@@ -156,24 +220,38 @@ MemberContent ReadMember(std::span<const std::byte> file, const Archive& archive
 }
 
 EncodedMember EncodeMember(std::span<const std::byte> content, std::uint32_t sector_size,
-                           const Packing& packing) {
+                           const Packing& packing, const PackedSectors* previous) {
   const auto plain = [&] { return EncodedMember{{content.begin(), content.end()}, kFlagExists}; };
   if (content.empty()) return plain();
-  // The compressed form is kept only while it stays below this size.
-  const auto limit = static_cast<std::size_t>(
-      content.size() - std::uint64_t{content.size()} * packing.least_saving_tenths / 10);
+  // The compressed form is kept only while it stays below this size. A rewrite keeps any
+  // saving: stored plain, it would take more room than the sectors it keeps.
+  const unsigned tenths = previous ? 0 : packing.least_saving_tenths;
+  const auto limit =
+      static_cast<std::size_t>(content.size() - std::uint64_t{content.size()} * tenths / 10);
   const std::size_t sectors = (content.size() + sector_size - 1) / sector_size;
   const std::size_t table_size = (sectors + 1) * 4;
   if (table_size >= limit) return plain();
   // The offset table, then the sectors; stored plain once that can't save enough.
   EncodedMember out{std::vector<std::byte>(table_size), kFlagExists | kFlagCompress};
-  out.bytes.reserve(content.size());
+  // A rewrite comes out about as long as the sectors it keeps.
+  out.bytes.reserve(
+      previous ? std::min(content.size(), table_size + previous->bytes.size() + sector_size)
+               : content.size());
   StoreLe(out.bytes.data(), table_size, 4);
   for (std::size_t i = 0; i < sectors; ++i) {
     auto sector = content.subspan(
         i * sector_size, std::min<std::size_t>(sector_size, content.size() - i * sector_size));
-    const auto packed = PackSector(sector, packing);
-    PutBytes(out.bytes, packed ? std::span<const std::byte>(*packed) : sector);
+    const auto old = OldSector(previous, i);
+    if (!old.empty() && Holds(old, sector)) {
+      PutBytes(out.bytes, old);
+    } else {
+      // A changed sector that was stored compressed gets the smallest form, to take little
+      // more room than before; one stored plain stays plain unless `packing` finds it worth
+      // packing.
+      const bool was_packed = !old.empty() && old.size() < sector.size();
+      const auto packed = PackSector(sector, was_packed ? Packing{} : packing);
+      PutBytes(out.bytes, packed ? std::span<const std::byte>(*packed) : sector);
+    }
     if (out.bytes.size() >= limit) return plain();
     StoreLe(out.bytes.data() + (i + 1) * 4, out.bytes.size(), 4);
   }

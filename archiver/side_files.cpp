@@ -10,42 +10,37 @@
 namespace veltrane::mpq {
 namespace {
 
-std::size_t LayoutSize(std::uint32_t flags, std::size_t count) {
-  std::size_t size = 8;
-  if (flags & kAttributeCrc32) size += 4 * count;
-  if (flags & kAttributeFileTime) size += 8 * count;
-  if (flags & kAttributeMd5) size += 16 * count;
-  if (flags & kAttributePatchBit) size += (count + 7) / 8;
-  return size;
+// The arrays of (attributes), in the order they are stored.
+constexpr std::uint32_t kArrays[] = {kAttributeCrc32, kAttributeFileTime, kAttributeMd5,
+                                     kAttributePatchBit};
+
+// The bytes one block takes in the array of `flag`; patch bits are packed eight to a byte.
+std::size_t EntrySize(std::uint32_t flag) {
+  switch (flag) {
+    case kAttributeCrc32:
+      return 4;
+    case kAttributeFileTime:
+      return 8;
+    case kAttributeMd5:
+      return 16;
+    default:
+      return 0;
+  }
 }
 
-Attributes DecodeArrays(ByteCursor& cursor, std::uint32_t flags, std::size_t count,
-                        std::size_t capacity) {
-  Attributes out;
-  out.flags = flags;
-  if (flags & kAttributeCrc32) {
-    out.crc32.reserve(capacity);
-    for (std::size_t i = 0; i < count; ++i) out.crc32.push_back(cursor.U32());
+std::size_t ArraySize(std::uint32_t flag, std::size_t count) {
+  return flag == kAttributePatchBit ? (count + 7) / 8 : EntrySize(flag) * count;
+}
+
+// Where the array of `flag` begins, or with no such flag where the arrays end, for the
+// arrays present in `flags` holding `count` entries each.
+std::size_t ArrayOffset(std::uint32_t flags, std::size_t count, std::uint32_t flag = 0) {
+  std::size_t at = 8;
+  for (std::uint32_t each : kArrays) {
+    if (each == flag) break;
+    if (flags & each) at += ArraySize(each, count);
   }
-  if (flags & kAttributeFileTime) {
-    out.file_time.reserve(capacity);
-    for (std::size_t i = 0; i < count; ++i) out.file_time.push_back(cursor.U64());
-  }
-  if (flags & kAttributeMd5) {
-    out.md5.reserve(capacity);
-    for (std::size_t i = 0; i < count; ++i) {
-      auto bytes = cursor.Bytes(16);
-      auto& digest = out.md5.emplace_back();
-      std::copy(bytes.begin(), bytes.end(), digest.begin());
-    }
-  }
-  if (flags & kAttributePatchBit) {
-    auto bits = cursor.Bytes((count + 7) / 8);
-    for (std::size_t i = 0; i < count; ++i) {
-      out.patch_bit.push_back(((std::to_integer<unsigned>(bits[i / 8]) >> (i % 8)) & 1) != 0);
-    }
-  }
-  return out;
+  return at;
 }
 
 }  // namespace
@@ -80,73 +75,85 @@ std::vector<std::byte> ListfileWith(std::span<const std::byte> listfile, std::st
   return out;
 }
 
-void Attributes::Resize(std::size_t count) {
-  if (flags & kAttributeCrc32) crc32.resize(count, 0);
-  if (flags & kAttributeFileTime) file_time.resize(count, 0);
-  if (flags & kAttributeMd5) md5.resize(count, {});
-  if (flags & kAttributePatchBit) patch_bit.resize(count, false);
-}
-
 ContentDigest DigestOf(std::span<const std::byte> content) {
   return {Crc32(content), Md5(content)};
 }
 
-void Attributes::Describe(std::size_t block, std::span<const std::byte> content,
-                          std::uint64_t time) {
-  ContentDigest digest;
-  if (block < crc32.size()) digest.crc32 = Crc32(content);
-  if (block < md5.size()) digest.md5 = Md5(content);
-  Describe(block, digest, time);
-}
-
-void Attributes::Describe(std::size_t block, const ContentDigest& digest, std::uint64_t time) {
-  if (block < crc32.size()) crc32[block] = digest.crc32;
-  if (block < file_time.size()) file_time[block] = time;
-  if (block < md5.size()) md5[block] = digest.md5;
-  if (block < patch_bit.size()) patch_bit[block] = false;
-}
-
-void Attributes::Clear(std::size_t block) {
-  if (block < crc32.size()) crc32[block] = 0;
-  if (block < md5.size()) md5[block] = {};
-}
-
-std::optional<Attributes> ParseAttributes(std::span<const std::byte> data, std::size_t block_count,
-                                          std::size_t capacity) {
+std::optional<Attributes> Attributes::Parse(std::vector<std::byte> data, std::size_t block_count) {
   ByteCursor cursor(data);
   const std::uint32_t version = cursor.U32();
   const std::uint32_t flags = cursor.U32();
   if (!cursor.ok() || version != 100 || (flags & ~0xFu) != 0) return std::nullopt;
   for (std::size_t count : {block_count, block_count - 1}) {
-    if (count > block_count || LayoutSize(flags, count) != data.size()) continue;
-    Attributes out = DecodeArrays(cursor, flags, count, std::max(count, capacity));
-    out.version = version;
-    return out;
+    if (count <= block_count && ArrayOffset(flags, count) == data.size()) {
+      return Attributes(std::move(data), flags, count);
+    }
   }
   return std::nullopt;
 }
 
-std::vector<std::byte> EncodeAttributes(const Attributes& attributes) {
-  const std::size_t bits = (attributes.patch_bit.size() + 7) / 8;
-  std::vector<std::byte> out(8 + attributes.crc32.size() * 4 + attributes.file_time.size() * 8 +
-                             attributes.md5.size() * 16 +
-                             ((attributes.flags & kAttributePatchBit) ? bits : 0));
-  std::byte* at = out.data();
-  auto put = [&](std::uint64_t value, std::size_t size) {
-    StoreLe(at, value, size);
-    at += size;
-  };
-  put(attributes.version, 4);
-  put(attributes.flags, 4);
-  for (auto crc : attributes.crc32) put(crc, 4);
-  for (auto time : attributes.file_time) put(time, 8);
-  for (const auto& digest : attributes.md5) at = std::copy(digest.begin(), digest.end(), at);
-  if (attributes.flags & kAttributePatchBit) {
-    for (std::size_t i = 0; i < attributes.patch_bit.size(); ++i) {
-      if (attributes.patch_bit[i]) at[i / 8] |= std::byte(1u << (i % 8));
-    }
+void Attributes::Resize(std::size_t count) {
+  if (count == count_) return;
+  std::vector<std::byte> out(ArrayOffset(flags_, count));
+  std::copy_n(bytes_.begin(), 8, out.begin());
+  const std::size_t kept = std::min(count, count_);
+  for (std::uint32_t flag : kArrays) {
+    if (!(flags_ & flag)) continue;
+    const auto from =
+        bytes_.begin() + static_cast<std::ptrdiff_t>(ArrayOffset(flags_, count_, flag));
+    const auto to = out.begin() + static_cast<std::ptrdiff_t>(ArrayOffset(flags_, count, flag));
+    std::copy_n(from, ArraySize(flag, kept), to);
   }
-  return out;
+  // Patch bits past the kept entries, in the last byte copied, are not kept.
+  if ((flags_ & kAttributePatchBit) && kept % 8 != 0) {
+    out[ArrayOffset(flags_, count, kAttributePatchBit) + kept / 8] &=
+        std::byte((1u << (kept % 8)) - 1);
+  }
+  bytes_ = std::move(out);
+  count_ = count;
+}
+
+std::byte* Attributes::Entry(std::uint32_t flag, std::size_t block) {
+  return const_cast<std::byte*>(std::as_const(*this).Entry(flag, block));
+}
+
+const std::byte* Attributes::Entry(std::uint32_t flag, std::size_t block) const {
+  if (!(flags_ & flag) || block >= count_) return nullptr;
+  return bytes_.data() + ArrayOffset(flags_, count_, flag) + EntrySize(flag) * block;
+}
+
+void Attributes::Describe(std::size_t block, std::span<const std::byte> content,
+                          std::uint64_t time) {
+  ContentDigest digest;
+  if (Entry(kAttributeCrc32, block)) digest.crc32 = Crc32(content);
+  // An empty member's MD5 stays all zeros, which readers take as none recorded, as other
+  // archivers write it: 16 bytes that compress away instead of 16 that don't.
+  if (Entry(kAttributeMd5, block) && !content.empty()) digest.md5 = Md5(content);
+  Describe(block, digest, time);
+}
+
+void Attributes::Describe(std::size_t block, const ContentDigest& digest, std::uint64_t time) {
+  if (std::byte* at = Entry(kAttributeCrc32, block)) StoreLe(at, digest.crc32, 4);
+  if (std::byte* at = Entry(kAttributeFileTime, block)) StoreLe(at, time, 8);
+  if (std::byte* at = Entry(kAttributeMd5, block))
+    std::copy(digest.md5.begin(), digest.md5.end(), at);
+  ClearPatchBit(block);
+}
+
+void Attributes::Clear(std::size_t block) {
+  if (std::byte* at = Entry(kAttributeCrc32, block)) std::fill_n(at, 4, std::byte{0});
+  if (std::byte* at = Entry(kAttributeMd5, block)) std::fill_n(at, 16, std::byte{0});
+}
+
+std::uint64_t Attributes::FileTime(std::size_t block) const {
+  const std::byte* at = Entry(kAttributeFileTime, block);
+  return at ? LoadLe(at, 8) : 0;
+}
+
+void Attributes::ClearPatchBit(std::size_t block) {
+  if (!(flags_ & kAttributePatchBit) || block >= count_) return;
+  bytes_[ArrayOffset(flags_, count_, kAttributePatchBit) + block / 8] &=
+      ~std::byte{static_cast<unsigned char>(1u << (block % 8))};
 }
 
 }  // namespace veltrane::mpq

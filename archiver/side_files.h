@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace veltrane::mpq {
@@ -34,15 +35,15 @@ struct ContentDigest {
 
 ContentDigest DigestOf(std::span<const std::byte> content);
 
-struct Attributes {
-  std::uint32_t version = 100;
-  std::uint32_t flags = 0;
-  std::vector<std::uint32_t> crc32;
-  std::vector<std::uint64_t> file_time;
-  std::vector<std::array<std::byte, 16>> md5;
-  std::vector<bool> patch_bit;
+// (attributes) as its bytes, edited in place: a version and flags, then one array per flag
+// (CRC32s, file times, MD5s, patch bits), each with an entry per block.
+class Attributes {
+ public:
+  // Takes (attributes) written for `block_count` blocks (or one fewer, as some tools
+  // write); nothing when the layout is not one of those.
+  static std::optional<Attributes> Parse(std::vector<std::byte> data, std::size_t block_count);
 
-  // Entries are indexed by block; grows or shrinks every present array to `count`.
+  // Grows or shrinks every array to `count` entries; new entries are zero.
   void Resize(std::size_t count);
   // Sets the entry of `block` for the given content and time, in the arrays present.
   void Describe(std::size_t block, std::span<const std::byte> content, std::uint64_t time);
@@ -50,14 +51,23 @@ struct Attributes {
   // Zeroes the CRC32 and MD5 of `block`, which no one can know for (attributes) itself; its
   // file time stays.
   void Clear(std::size_t block);
+  // The file time of `block`, or 0 when none is recorded.
+  std::uint64_t FileTime(std::size_t block) const;
+
+  std::span<const std::byte> bytes() const { return bytes_; }
+
+ private:
+  Attributes(std::vector<std::byte> bytes, std::uint32_t flags, std::size_t count)
+      : bytes_(std::move(bytes)), flags_(flags), count_(count) {}
+  // Where the entry of `block` in the array of `flag` begins, or nothing when the array is
+  // absent or the block beyond it.
+  std::byte* Entry(std::uint32_t flag, std::size_t block);
+  const std::byte* Entry(std::uint32_t flag, std::size_t block) const;
+  void ClearPatchBit(std::size_t block);
+
+  std::vector<std::byte> bytes_;
+  std::uint32_t flags_ = 0;
+  std::size_t count_ = 0;
 };
-
-// Parses (attributes) written for `block_count` blocks (or one fewer, as some tools write);
-// nothing when the layout is not one of those. The arrays get room for `capacity` entries,
-// so growing them to that count later copies nothing.
-std::optional<Attributes> ParseAttributes(std::span<const std::byte> data, std::size_t block_count,
-                                          std::size_t capacity = 0);
-
-std::vector<std::byte> EncodeAttributes(const Attributes& attributes);
 
 }  // namespace veltrane::mpq

@@ -99,21 +99,37 @@ void JoinLocales(Work& work, std::span<const std::uint32_t> slots, std::uint32_t
 
 // The bookkeeping members are written again on every update, and (attributes) is mostly
 // CRCs and MD5s that barely compress: they get zlib's fastest level, and are stored plain
-// unless that saves a tenth. They stay in sectors: the game reads every member of a map as
-// sectors and ignores the single-unit flag, and so do readers that follow it. Members the
-// user stores get the smallest form.
+// unless that saves a tenth. Rewritten, they keep every sector the update leaves unchanged
+// as it was stored, so that they fit where they were. They stay in sectors: the game reads every
+// member of a map as sectors and ignores the single-unit flag, and so do readers that follow it.
+// Members the user stores get the smallest form.
 constexpr Packing kSideFilePacking{kZlibFastest, 1};
 constexpr Packing kMemberPacking{kZlibSmallest, 0};
 
 void StoreMember(Work& work, std::uint32_t block, std::span<const std::byte> content,
-                 const Packing& packing) {
-  EncodedMember encoded = EncodeMember(content, work.archive.SectorSize(), packing);
+                 const Packing& packing, const PackedSectors* previous = nullptr) {
+  EncodedMember encoded = EncodeMember(content, work.archive.SectorSize(), packing, previous);
   BlockEntry& entry = work.archive.blocks[block];
   if (block < work.original_blocks) work.dead.push_back(SpanOf(work.archive, entry));
   entry.packed_size = static_cast<std::uint32_t>(encoded.bytes.size());
   entry.size = static_cast<std::uint32_t>(content.size());
   entry.flags = encoded.flags;
   work.pieces.push_back({block, std::move(encoded.bytes)});
+}
+
+// `table` as the hash table's piece; the old one is dead.
+void AddHashPiece(Work& work, std::vector<std::byte> table) {
+  const Header& old = work.archive.header;
+  work.dead.push_back(TableSpan(work.archive, old.hash_position, old.hash_count));
+  work.pieces.push_back({Piece::kTable, std::move(table)});
+}
+
+// Called once no hash entry can change any more: a changed hash table becomes a piece, and
+// the decoded entries go, so that they are not held while the side files are encoded.
+void SealHashTable(Work& work) {
+  if (work.archive.hashes.empty()) return;
+  if (work.hashes_changed) AddHashPiece(work, EncodeHashTable(work.archive));
+  Release(work.archive.hashes);
 }
 
 struct Claim {
@@ -144,6 +160,7 @@ Result<Claim> ClaimBlock(Work& work, std::string_view name, std::string_view arc
 struct SideFile {
   std::uint32_t slot = 0;
   std::vector<std::byte> content;
+  std::optional<PackedSectors> sectors;  // as stored, for the rewrite to keep
 };
 
 // A bookkeeping member's slot and readable content, if the archive has it; fails only when
@@ -154,10 +171,12 @@ Result<std::optional<SideFile>> ReadSideFile(Work& work, const char* name) {
   const BlockEntry& block = work.archive.blocks[work.archive.hashes[*slot].block];
   auto stored = ReadStoredBytes(work.source, work.archive, block);
   if (!stored) return stored.error();
-  auto content = DecodeMember(*stored, work.archive, block, name);
+  auto sectors = ReadPackedSectors(*stored, work.archive, block, name);
+  auto content = sectors ? DecodePackedSectors(*sectors, block, work.archive.SectorSize(), name)
+                         : DecodeMember(*stored, work.archive, block, name);
   // Unreadable: left as it is, the game doesn't need it.
   if (!content) return std::optional<SideFile>();
-  return std::optional<SideFile>(SideFile{*slot, std::move(*content)});
+  return std::optional<SideFile>(SideFile{*slot, std::move(*content), std::move(sectors)});
 }
 
 // The rewritten (listfile): its block, and what (attributes) records of it when the archive
@@ -179,7 +198,8 @@ Result<std::optional<ListfileChange>> UpdateListfile(Work& work, std::string_vie
   ListfileChange change;
   change.block = BlockForRewrite(work, (*listfile)->slot);
   if (FindMember(work.archive, kAttributesName)) change.digest = DigestOf(content);
-  StoreMember(work, change.block, content, kSideFilePacking);
+  StoreMember(work, change.block, content, kSideFilePacking,
+              (*listfile)->sectors ? &*(*listfile)->sectors : nullptr);
   return std::optional(change);
 }
 
@@ -190,24 +210,17 @@ Result<void> UpdateAttributes(Work& work, std::uint32_t target, const InputFile&
   auto side = ReadSideFile(work, kAttributesName);
   if (!side) return side.error();
   if (!*side) return {};
-  // Room for the block of (attributes) itself, should it need a new one.
-  auto attributes =
-      ParseAttributes((*side)->content, original_blocks, work.archive.blocks.size() + 1);
-  Release((*side)->content);
+  auto attributes = Attributes::Parse(std::move((*side)->content), original_blocks);
   if (!attributes) return {};
   const std::uint32_t own = BlockForRewrite(work, (*side)->slot);
+  SealHashTable(work);
   attributes->Resize(work.archive.blocks.size());
   attributes->Describe(target, input.content, input.file_time);
-  if (list) {
-    const std::uint64_t time =
-        list->block < attributes->file_time.size() ? attributes->file_time[list->block] : 0;
-    attributes->Describe(list->block, list->digest, time);
-  }
+  if (list) attributes->Describe(list->block, list->digest, attributes->FileTime(list->block));
   attributes->Clear(own);
   for (std::uint32_t freed : work.freed_blocks) attributes->Clear(freed);
-  const std::vector<std::byte> encoded = EncodeAttributes(*attributes);
-  attributes.reset();
-  StoreMember(work, own, encoded, kSideFilePacking);
+  StoreMember(work, own, attributes->bytes(), kSideFilePacking,
+              (*side)->sectors ? &*(*side)->sectors : nullptr);
   return {};
 }
 
@@ -235,7 +248,7 @@ std::vector<Span> LiveSpans(const Work& work) {
   const Archive& archive = work.archive;
   std::vector<Span> live{{archive.header_offset, archive.header_offset + kHeaderSize}};
   if (!work.hashes_changed) {
-    live.push_back(TableSpan(archive, archive.header.hash_position, archive.hashes.size()));
+    live.push_back(TableSpan(archive, archive.header.hash_position, archive.header.hash_count));
   }
   std::vector<bool> rewritten(archive.blocks.size());
   for (const Piece& piece : work.pieces) {
@@ -248,18 +261,20 @@ std::vector<Span> LiveSpans(const Work& work) {
   return live;
 }
 
-// The hash table as a piece written anew; the old one is dead.
-void RewriteHashTable(Work& work) {
+// The unchanged hash table as a piece, its bytes as they are stored.
+Result<void> MoveHashTable(Work& work) {
   const Header& old = work.archive.header;
-  work.dead.push_back(TableSpan(work.archive, old.hash_position, old.hash_count));
-  work.pieces.push_back({Piece::kTable, EncodeHashTable(work.archive)});
+  std::vector<std::byte> table(std::size_t{old.hash_count} * kEntrySize);
+  auto read = work.source.ReadAt(work.archive.Absolute(old.hash_position), table);
+  if (!read) return read;
+  AddHashPiece(work, std::move(table));
+  return {};
 }
 
-// Adds the new hash table as a piece when an entry changed; the old tables are dead.
-void AddHashTable(Work& work) {
-  const Header& old = work.archive.header;
-  work.dead.push_back(TableSpan(work.archive, old.block_position, old.block_count));
-  if (work.hashes_changed) RewriteHashTable(work);
+std::size_t HashPiece(const Work& work) {
+  const auto piece = std::find_if(work.pieces.begin(), work.pieces.end(),
+                                  [](const Piece& p) { return p.block == Piece::kTable; });
+  return static_cast<std::size_t>(piece - work.pieces.begin());
 }
 
 // Where each piece, and the block table after them, goes for good (`settled`) and in the
@@ -337,7 +352,6 @@ HeaderBytes NewHeader(const Work& work, std::optional<std::uint64_t> hash, std::
   header.archive_size = archive.Relative(end);
   if (hash) header.hash_position = archive.Relative(*hash);
   header.block_position = archive.Relative(block);
-  header.hash_count = static_cast<std::uint32_t>(archive.hashes.size());
   header.block_count = static_cast<std::uint32_t>(archive.blocks.size());
   return EncodeHeader(header);
 }
@@ -345,14 +359,17 @@ HeaderBytes NewHeader(const Work& work, std::optional<std::uint64_t> hash, std::
 // Lays out the pieces and tables and fills the plan.
 Result<void> PlanWrites(Work& work, UpdatePlan& plan, std::string_view name,
                         std::string_view archive_path) {
-  AddHashTable(work);
+  const Header& old = work.archive.header;
+  work.dead.push_back(TableSpan(work.archive, old.block_position, old.block_count));
+  SealHashTable(work);
   Layout layout = LayOut(work, LiveSpans(work), plan.old_size);
   // A hash table that stays may stand between the freed places of (attributes) and the
   // block table, so that a rewritten (attributes) a few bytes longer than before fits in
   // neither. Written anew as well, it frees one run that all of them can share.
   if (!work.hashes_changed && layout.final_size > plan.old_size) {
     work.hashes_changed = true;
-    RewriteHashTable(work);
+    auto read = MoveHashTable(work);
+    if (!read) return read;
     Layout moved = LayOut(work, LiveSpans(work), plan.old_size);
     if (moved.final_size < layout.final_size) {
       layout = std::move(moved);
@@ -368,13 +385,12 @@ Result<void> PlanWrites(Work& work, UpdatePlan& plan, std::string_view name,
   }
   std::optional<std::uint64_t> staged_hash, settled_hash;
   if (work.hashes_changed) {
-    const std::size_t hash_piece = work.pieces.size() - 1;
+    const std::size_t hash_piece = HashPiece(work);
     staged_hash = layout.staged[hash_piece];
     settled_hash = layout.settled[hash_piece];
   }
   plan.staged_header = NewHeader(work, staged_hash, layout.staged.back(), layout.staged_end);
   plan.settled_header = NewHeader(work, settled_hash, layout.settled.back(), layout.final_size);
-  Release(work.archive.hashes);
   FillWrites(work, layout, plan);
   plan.staged_block_table_at = layout.staged.back();
   return {};

@@ -23,6 +23,7 @@ struct TraceCase {
   bool shared = false;           // another name shares the block of `name`
   bool locales = false;          // `name` is also there in German
   bool map_header = false;       // behind a map's own header, so readers take it as a map
+  std::uint32_t doodads = 12;    // small members besides; many make (attributes) span sectors
 };
 
 // Puts the 512-byte header of a map before the archive; readers that see it read every
@@ -66,7 +67,7 @@ TEST_P(Trace, NoOldBytesNoGrowthAndReadsBack) {
     recipe.members.push_back(
         {"war3map.wtg", MakeContent(7000, 40), MPQ_FILE_COMPRESS, MPQ_COMPRESSION_ZLIB, kGerman});
   }
-  for (std::uint32_t i = 0; i < 12; ++i) {
+  for (std::uint32_t i = 0; i < c.doodads; ++i) {
     recipe.members.push_back({"doodad" + std::to_string(i), MakeContent(300, 3 + i)});
   }
   CreateArchive(archive, recipe);
@@ -119,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(
                     TraceCase{"Add16384", 16384, "war3map.new", 4096},
                     TraceCase{"SharedBlock", 64, "war3map.wtg", 4096, true},
                     TraceCase{"TwoLocales", 64, "war3map.wtg", 0, false, true},
-                    TraceCase{"BehindAMapHeader", 64, "war3map.wtg", 0, false, false, true}),
+                    TraceCase{"BehindAMapHeader", 64, "war3map.wtg", 0, false, false, true},
+                    TraceCase{"ManyMembers", 4096, "war3map.wtg", 0, false, false, false, 2000}),
     [](const testing::TestParamInfo<TraceCase>& info) { return info.param.label; });
 
 // Bookkeeping members are stored plain unless compression saves a tenth, the user's members
