@@ -419,18 +419,25 @@ Result<void> WriteZeros(ArchiveFile& file, std::span<const Span> spans) {
   return {};
 }
 
+// Makes what was written durable, then writes `header` and makes it durable. `touched` tells
+// the caller that the header on disk may have changed, so that it can put the old one back.
+Result<void> DurablyThenHeader(ArchiveFile& file, const UpdatePlan& plan, const HeaderBytes& header,
+                               bool& touched) {
+  Result<void> done = file.Flush();
+  if (!done) return done;
+  touched = true;
+  done = file.WriteAt(plan.header_offset, header);
+  if (done) done = file.Flush();
+  return done;
+}
+
 // Writes everything new past the old end, durably, then the header; on failure restores the
 // file to its original bytes and size.
 Result<void> CommitStaged(ArchiveFile& file, const UpdatePlan& plan) {
   Result<void> done = WriteAll(file, plan.staged);
   if (done) done = file.WriteAt(plan.staged_block_table_at, plan.staged_block_table);
-  if (done) done = file.Flush();
   bool header_touched = false;
-  if (done) {
-    header_touched = true;
-    done = file.WriteAt(plan.header_offset, plan.staged_header);
-  }
-  if (done) done = file.Flush();
+  if (done) done = DurablyThenHeader(file, plan, plan.staged_header, header_touched);
   if (done) return done;
   // Back to the original bytes: the old header first, then the old size.
   Result<void> restored;
@@ -461,13 +468,8 @@ Result<void> Settle(ArchiveFile& file, UpdatePlan& plan) {
     SettleBlockTable(plan);
     done = file.WriteAt(plan.settled_block_table, plan.staged_block_table);
   }
-  if (done) done = file.Flush();
   bool header_touched = false;
-  if (done) {
-    header_touched = true;
-    done = file.WriteAt(plan.header_offset, plan.settled_header);
-  }
-  if (done) done = file.Flush();
+  if (done) done = DurablyThenHeader(file, plan, plan.settled_header, header_touched);
   if (!done && header_touched) (void)file.WriteAt(plan.header_offset, plan.staged_header);
   if (done) done = file.Truncate(plan.final_size);
   if (done) done = file.Flush();
