@@ -51,12 +51,14 @@ inline void Pump() {
 
 // Waits on another thread for a top-level dialog of this process with the given title (and,
 // when `control` is not 0, a child with that id), then acts on it; for dialogs that run
-// modally on the test's own thread.
+// modally on the test's own thread. It waits up to a minute: one that gave up would leave
+// the dialog open and the test hung, and answerers made together, for dialogs that come one
+// after the other, share that time. A test ends the wait with Stop() once it knows.
 class DialogAnswerer {
  public:
   DialogAnswerer(std::wstring title, std::function<void(HWND)> act, int control = 0)
       : thread_([this, title = std::move(title), act = std::move(act), control] {
-          for (int tries = 0; tries < 200 && !stop_; ++tries) {
+          for (int tries = 0; tries < 1200 && !stop_; ++tries) {
             if (HWND dialog = FindOwnWindow(title, control)) {
               act(dialog);
               found_ = true;
