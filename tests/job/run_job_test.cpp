@@ -352,21 +352,19 @@ TEST(RunJob, DriveRootFolderIsUsedAsGiven) {
   EXPECT_EQ(steps[4].path, L"C:\\\\temp.bat");
 }
 
-TEST(RunJob, AFailedWriteStopsTheRunAndKeepsEarlierSteps) {
-  FakeJobHost host = ReadyHost();
-  host.failing_write = L"C:\\Tools\\Veltrane\\temp.bat";
-  const auto result = RunJob(kPaths, host);
-  ASSERT_FALSE(result);
-  EXPECT_NE(result.message().find("C:\\Tools\\Veltrane\\temp.bat"), std::string::npos);
-  EXPECT_EQ(Operations(Steps(host)), (std::vector<std::string>{"write", "exists", "write"}));
-  EXPECT_TRUE(host.existing_files.count(L"C:\\Tools\\Veltrane\\war3map.wtg"));
-}
-
-TEST(RunJob, AFailedPlaceholderWriteWritesNoScript) {
-  FakeJobHost host = ReadyHost();
-  host.failing_write = L"C:\\Tools\\Veltrane\\war3map.wtg";
-  ASSERT_FALSE(RunJob(kPaths, host));
-  EXPECT_EQ(Operations(Steps(host)), (std::vector<std::string>{"write"}));
+// A failed write names its file and stops the run there.
+TEST(RunJob, AFailedWriteStopsTheRunThere) {
+  const std::pair<std::wstring, std::vector<std::string>> cases[] = {
+      {L"C:\\Tools\\Veltrane\\war3map.wtg", {"write"}},
+      {L"C:\\Tools\\Veltrane\\temp.bat", {"write", "exists", "write"}}};
+  for (const auto& [path, steps] : cases) {
+    FakeJobHost host = ReadyHost();
+    host.failing_write = path;
+    const auto result = RunJob(kPaths, host);
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.message().find(Bytes(path)), std::string::npos);
+    EXPECT_EQ(Operations(Steps(host)), steps);
+  }
 }
 
 TEST(RunJob, AFailedLaunchComesBackWithItsMessage) {

@@ -24,15 +24,8 @@ TEST(RestartTest, ARefusalAsksOnlyWhenRunningAsAdministratorCanHelpAndNoRestartH
       {"another error", false, false, DeniedPlace::kNone, OnRefusal::kRefuse, nullptr},
       {"elevated, scratch denied", true, false, DeniedPlace::kScratchMap, OnRefusal::kRefuse,
        nullptr},
-      {"elevated, folder denied", true, false, DeniedPlace::kProgramFolder, OnRefusal::kRefuse,
-       nullptr},
       {"restarted, scratch denied", false, true, DeniedPlace::kScratchMap, OnRefusal::kRefuse,
        nullptr},
-      {"restarted, folder denied", false, true, DeniedPlace::kProgramFolder, OnRefusal::kRefuse,
-       nullptr},
-      {"restarted, another error", false, true, DeniedPlace::kNone, OnRefusal::kRefuse, nullptr},
-      {"elevated and restarted", true, true, DeniedPlace::kScratchMap, OnRefusal::kRefuse, nullptr},
-      {"elevated, another error", true, false, DeniedPlace::kNone, OnRefusal::kRefuse, nullptr},
   };
   for (const RefusalCase& c : cases) {
     SCOPED_TRACE(c.what);
