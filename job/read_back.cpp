@@ -1,0 +1,178 @@
+#include "job/read_back.h"
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <optional>
+
+namespace veltrane {
+namespace {
+
+// The copy is read this much at a time, besides what a needle needs to span two pieces.
+constexpr std::size_t kPiece = 1 << 20;
+
+using Faults = std::vector<std::optional<MemberFault>>;
+
+// Finds any of the needles in a run of windows, each starting with the last Overlap() bytes
+// of the one before, so a needle that spans two pieces is found whole in the second.
+class TraceSearch {
+ public:
+  explicit TraceSearch(std::span<const std::vector<std::byte>> needles) : needles_(needles) {
+    for (const auto& needle : needles) longest_ = std::max(longest_, needle.size());
+  }
+  std::size_t Overlap() const { return longest_ == 0 ? 0 : longest_ - 1; }
+  bool found() const { return found_; }
+
+  void Search(std::span<const std::byte> window) {
+    for (const auto& needle : needles_) {
+      if (found_ || needle.empty() || needle.size() > window.size()) continue;
+      const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
+      found_ = std::search(window.begin(), window.end(), searcher) != window.end();
+    }
+  }
+
+ private:
+  std::span<const std::vector<std::byte>> needles_;
+  std::size_t longest_ = 0;
+  bool found_ = false;
+};
+
+// Stored bytes of a member at the same place in both files: [copy_begin, copy_end) of the
+// copy holds what the map holds from map_begin on.
+struct Span {
+  std::uint64_t copy_begin = 0;
+  std::uint64_t copy_end = 0;
+  std::uint64_t map_begin = 0;
+  std::size_t pair = 0;
+};
+
+// The spans of the pairs stored alike, by their place in the copy; a pair whose data the
+// copy's end cuts is marked.
+std::vector<Span> SpansOf(const std::vector<MemberPair>& pairs, std::uint64_t copy_size,
+                          Faults& faults) {
+  std::vector<Span> spans;
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    const MemberPair& pair = pairs[i];
+    if (!pair.same_stored || pair.map_stored == 0) continue;
+    if (pair.copy_start > copy_size || pair.map_stored > copy_size - pair.copy_start) {
+      faults[i] = MemberFault::kCutShort;
+      continue;
+    }
+    spans.push_back({pair.copy_start, pair.copy_start + pair.map_stored, pair.map_start, i});
+  }
+  std::sort(spans.begin(), spans.end(),
+            [](const Span& a, const Span& b) { return a.copy_begin < b.copy_begin; });
+  return spans;
+}
+
+// Compares each piece of the copy with the map's bytes of the spans in it. Parts of
+// neighbouring spans that lie next to each other in both files are read from the map at once.
+class SpanComparer {
+ public:
+  SpanComparer(mpq::ByteSource& map, std::vector<Span> spans, Faults& faults)
+      : map_(map), spans_(std::move(spans)), faults_(faults) {}
+
+  Result<void> Compare(std::uint64_t piece_begin, std::span<const std::byte> piece) {
+    const std::uint64_t piece_end = piece_begin + piece.size();
+    while (first_ < spans_.size() && spans_[first_].copy_end <= piece_begin) ++first_;
+    parts_.clear();
+    for (std::size_t i = first_; i < spans_.size() && spans_[i].copy_begin < piece_end; ++i) {
+      const Span& span = spans_[i];
+      const std::uint64_t begin = std::max(span.copy_begin, piece_begin);
+      const std::uint64_t end = std::min(span.copy_end, piece_end);
+      if (begin >= end || faults_[span.pair]) continue;
+      parts_.push_back({begin, end, span.map_begin + (begin - span.copy_begin), span.pair});
+    }
+    for (std::size_t run = 0; run < parts_.size();) {
+      std::size_t next = run + 1;
+      while (next < parts_.size() && Adjoins(parts_[next - 1], parts_[next])) ++next;
+      auto compared = CompareRun(piece_begin, piece, run, next);
+      if (!compared) return compared;
+      run = next;
+    }
+    return {};
+  }
+
+ private:
+  static bool Adjoins(const Span& a, const Span& b) {
+    return b.copy_begin == a.copy_end && b.map_begin == a.map_begin + (a.copy_end - a.copy_begin);
+  }
+
+  // Reads the map's bytes of parts_[first, last) at once and compares each part.
+  Result<void> CompareRun(std::uint64_t piece_begin, std::span<const std::byte> piece,
+                          std::size_t first, std::size_t last) {
+    const std::uint64_t map_begin = parts_[first].map_begin;
+    map_bytes_.resize(
+        static_cast<std::size_t>(parts_[last - 1].copy_end - parts_[first].copy_begin));
+    auto read = map_.ReadAt(map_begin, map_bytes_);
+    if (!read) return read;
+    for (std::size_t i = first; i < last; ++i) {
+      const Span& part = parts_[i];
+      const auto size = static_cast<std::size_t>(part.copy_end - part.copy_begin);
+      if (std::memcmp(piece.data() + (part.copy_begin - piece_begin),
+                      map_bytes_.data() + (part.map_begin - map_begin), size) != 0) {
+        faults_[part.pair] = MemberFault::kDiffers;
+      }
+    }
+    return {};
+  }
+
+  mpq::ByteSource& map_;
+  std::vector<Span> spans_;
+  Faults& faults_;
+  std::size_t first_ = 0;    // spans before it end before the current piece
+  std::vector<Span> parts_;  // the spans' parts in the current piece
+  std::vector<std::byte> map_bytes_;
+};
+
+// The one pass over the copy.
+Result<void> ReadOnce(mpq::ByteSource& copy, std::uint64_t size, TraceSearch& search,
+                      SpanComparer& comparer) {
+  std::vector<std::byte> window;
+  for (std::uint64_t offset = 0; offset < size;) {
+    const std::size_t kept = std::min(window.size(), search.Overlap());
+    std::copy(window.end() - static_cast<std::ptrdiff_t>(kept), window.end(), window.begin());
+    const auto fresh = static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, size - offset));
+    window.resize(kept + fresh);
+    const auto piece = std::span(window).subspan(kept);
+    auto read = copy.ReadAt(offset, piece);
+    if (!read) return read;
+    if (!search.found()) search.Search(window);
+    auto compared = comparer.Compare(offset, piece);
+    if (!compared) return compared;
+    offset += fresh;
+  }
+  return {};
+}
+
+}  // namespace
+
+Result<ReadBack> ReadBackCopy(mpq::ByteSource& map, const mpq::Archive& map_archive,
+                              mpq::ByteSource& copy, const mpq::Archive& copy_archive,
+                              std::span<const std::vector<std::byte>> needles) {
+  const auto pairs = PairMembers(map, map_archive, copy, copy_archive);
+  Faults faults(pairs.size());
+  TraceSearch search(needles);
+  SpanComparer comparer(map, SpansOf(pairs, copy_archive.file_size, faults), faults);
+  auto read = ReadOnce(copy, copy_archive.file_size, search, comparer);
+  if (!read) return read.error();
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    if (pairs[i].same_stored) continue;
+    auto fault = CompareDecoded(pairs[i], map, map_archive, copy, copy_archive);
+    if (!fault) return fault.error();
+    faults[i] = *fault;
+  }
+  ReadBack out;
+  out.trace_found = search.found();
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    if (faults[i])
+      out.damaged.push_back(
+          {pairs[i].member.name, pairs[i].member.map_slot, pairs[i].member.locale, *faults[i]});
+  }
+  auto bookkeeping = CheckBookkeeping(map_archive, copy, copy_archive);
+  if (!bookkeeping) return bookkeeping.error();
+  out.damaged.insert(out.damaged.end(), bookkeeping->begin(), bookkeeping->end());
+  return out;
+}
+
+}  // namespace veltrane
