@@ -16,6 +16,7 @@ struct Entry {
   std::uint32_t length;
   std::string stored = "";  // the member's stored bytes, placed after the tables
   std::uint32_t flags = mpq::kFlagExists;
+  std::uint32_t packed = 0;  // the packed size recorded, when not that of the stored bytes
 };
 
 // An archive of header, tables and the stored bytes given, behind a preamble: enough for the
@@ -31,7 +32,9 @@ std::string ArchiveBytes(const std::vector<Entry>& entries) {
     mpq::PlaceName(archive, *slot, entry.name, block);
     archive.hashes[*slot].locale = entry.locale;
     const auto position = static_cast<std::uint32_t>(data_start + stored.size());
-    const auto packed = entry.stored.empty() ? entry.length : std::uint32_t(entry.stored.size());
+    const auto packed = entry.packed           ? entry.packed
+                        : entry.stored.empty() ? entry.length
+                                               : std::uint32_t(entry.stored.size());
     archive.blocks.push_back({position, packed, entry.length, entry.flags});
     stored += entry.stored;
   }
@@ -104,13 +107,30 @@ const std::string kProtected = ArchiveBytes({{"war3map.j", 0, 40}, {"war3map.wtg
 // war3map.j's data ends the file.
 const std::string kScript = "function main takes nothing returns nothing\r\n  call Init()\r\n";
 const std::string kNames = "war3map.j\r\nwar3map.w3e\r\n";
-std::string ScriptMap(std::string wtg, std::string script = kScript,
-                      std::uint32_t script_flags = mpq::kFlagExists, bool with_w3e = true) {
+const Entry kPlainScript{"war3map.j", 0, std::uint32_t(kScript.size()), kScript};
+std::string ScriptMap(std::string wtg, Entry script = kPlainScript, bool with_w3e = true) {
   std::vector<Entry> entries{{"(listfile)", 0, std::uint32_t(kNames.size()), kNames}};
   if (with_w3e) entries.push_back({"war3map.w3e", 0, 11, "terrain 123"});
   entries.push_back({"war3map.wtg", 0, std::uint32_t(wtg.size()), wtg});
-  entries.push_back({"war3map.j", 0, std::uint32_t(script.size()), script, script_flags});
+  entries.push_back(script);
   return ArchiveBytes(entries);
+}
+Entry ScriptStoredAs(std::uint32_t flags) {
+  Entry script = kPlainScript;
+  script.flags = flags;
+  return script;
+}
+// war3map.j in one sector stored as it is, behind its sector offset table; the packed size
+// recorded covers the table only, but the game reads to the end the table gives.
+Entry ScriptPastItsPackedSize() {
+  const auto end = static_cast<char>(8 + kScript.size());
+  const std::string table{8, 0, 0, 0, end, 0, 0, 0};
+  return {"war3map.j",
+          0,
+          std::uint32_t(kScript.size()),
+          table + kScript,
+          mpq::kFlagExists | mpq::kFlagCompress,
+          8};
 }
 const std::string kMapWithScript = ScriptMap(kTriggers);
 const std::string kCopyOfScriptMap = ScriptMap("");
@@ -215,7 +235,7 @@ INSTANTIATE_TEST_SUITE_P(
              std::nullopt,
              kNew,
              false,
-             ScriptMap("", kScript, mpq::kFlagExists, false),
+             ScriptMap("", kPlainScript, false),
              false,
              {"is damaged: war3map.w3e is missing."},
              kMapWithScript},
@@ -227,11 +247,19 @@ INSTANTIATE_TEST_SUITE_P(
              false,
              {"war3map.j is cut short"},
              kMapWithScript},
+        Case{"DamagedPastThePackedSize",
+             std::nullopt,
+             kNew,
+             false,
+             Flipped(ScriptMap("", ScriptPastItsPackedSize())),
+             false,
+             {"war3map.j does not read back"},
+             ScriptMap(kTriggers, ScriptPastItsPackedSize())},
         Case{"StoredOtherwiseButTheSame",
              std::nullopt,
              kNew,
              false,
-             ScriptMap("", kScript, mpq::kFlagExists | mpq::kFlagSingleUnit),
+             ScriptMap("", ScriptStoredAs(mpq::kFlagExists | mpq::kFlagSingleUnit)),
              true,
              {"ready"},
              kMapWithScript},
@@ -239,9 +267,22 @@ INSTANTIATE_TEST_SUITE_P(
              std::nullopt,
              kNew,
              false,
-             Flipped(ScriptMap("", kScript, mpq::kFlagExists | mpq::kFlagSingleUnit)),
+             Flipped(ScriptMap("", ScriptStoredAs(mpq::kFlagExists | mpq::kFlagSingleUnit))),
              false,
              {"war3map.j does not read back"},
+             kMapWithScript},
+        Case{"ListfileThatDoesNotRead",
+             std::nullopt,
+             kNew,
+             false,
+             ArchiveBytes({{"(listfile)", 0, 100,
+                            std::string("\x08\0\0\0\x15\0\0\0", 8) + "?not a sector",
+                            mpq::kFlagExists | mpq::kFlagCompress},
+                           {"war3map.w3e", 0, 11, "terrain 123"},
+                           {"war3map.wtg", 0, 0},
+                           kPlainScript}),
+             false,
+             {"is damaged: (listfile) cannot be read."},
              kMapWithScript},
         Case{"FourUnnamedMembersMissing",
              std::nullopt,
