@@ -4,6 +4,7 @@
 #include <array>
 #include <map>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "archiver/byte_io.h"
@@ -66,23 +67,34 @@ std::map<NameHashes, std::string> NamesOf(mpq::ByteSource& map, const mpq::Archi
   return names;
 }
 
+// The first entry of each name hashes and locale that points at a block in use, by table
+// order: how a member is found in the copy when the map gives no name to search along.
+using EntryKey = std::tuple<std::uint32_t, std::uint32_t, std::uint16_t>;
+std::map<EntryKey, mpq::BlockEntry> FirstEntries(const mpq::Archive& archive) {
+  std::map<EntryKey, mpq::BlockEntry> first;
+  for (const mpq::HashEntry& entry : archive.hashes) {
+    if (Live(archive, entry)) {
+      first.emplace(EntryKey{entry.name_a, entry.name_b, entry.locale},
+                    archive.blocks[entry.block]);
+    }
+  }
+  return first;
+}
+
 // The copy's entry of the same name hashes and locale: found along the name's search path as
 // the game looks it up, or, for a name the map does not give, anywhere in the table.
-std::optional<mpq::BlockEntry> CounterpartIn(const mpq::Archive& copy, const mpq::HashEntry& entry,
-                                             const std::string& name) {
+std::optional<mpq::BlockEntry> CounterpartIn(const mpq::Archive& copy,
+                                             const std::map<EntryKey, mpq::BlockEntry>& unnamed,
+                                             const mpq::HashEntry& entry, const std::string& name) {
   if (!name.empty()) {
     for (const std::uint32_t slot : mpq::MemberSlots(copy, name)) {
       if (copy.hashes[slot].locale == entry.locale) return copy.blocks[copy.hashes[slot].block];
     }
     return std::nullopt;
   }
-  for (const mpq::HashEntry& other : copy.hashes) {
-    if (other.name_a == entry.name_a && other.name_b == entry.name_b &&
-        other.locale == entry.locale && Live(copy, other)) {
-      return copy.blocks[other.block];
-    }
-  }
-  return std::nullopt;
+  const auto found = unnamed.find(EntryKey{entry.name_a, entry.name_b, entry.locale});
+  if (found == unnamed.end()) return std::nullopt;
+  return found->second;
 }
 
 // `block` with its packed size widened to the stored data the game reads: a member in
@@ -136,6 +148,7 @@ MemberFault DecodeFault(const mpq::Archive& archive, const mpq::BlockEntry& bloc
 std::vector<MemberPair> PairMembers(mpq::ByteSource& map, const mpq::Archive& map_archive,
                                     mpq::ByteSource& copy, const mpq::Archive& copy_archive) {
   const auto names = NamesOf(map, map_archive);
+  const auto unnamed = FirstEntries(copy_archive);
   const std::array changed = {HashesOf(ToUtf8(kPlaceholderName)), HashesOf(mpq::kListfileName),
                               HashesOf(mpq::kAttributesName)};
   std::vector<MemberPair> pairs;
@@ -156,7 +169,7 @@ std::vector<MemberPair> PairMembers(mpq::ByteSource& map, const mpq::Archive& ma
       pair.map_stored = std::min<std::uint64_t>(pair.map_block.packed_size,
                                                 map_archive.file_size - pair.map_start);
     }
-    if (auto in_copy = CounterpartIn(copy_archive, entry, name)) {
+    if (auto in_copy = CounterpartIn(copy_archive, unnamed, entry, name)) {
       pair.copy_block = AsTheGameReads(copy, copy_archive, *in_copy, name);
       pair.copy_start = copy_archive.Absolute(pair.copy_block->position);
       pair.same_stored =
