@@ -1,4 +1,5 @@
-// Judging a protected copy against its map, against reading both files once:
+// Judging a protected copy against its map, against reading both files once (natively, and
+// under Wine as the Windows build reads files):
 //   bench_judge_copy <map> <copy> <runs>
 // Each run reads both files once, from start to end in 1 MiB pieces (the floor any judging
 // that reads both must pay), then judges the copy as the verdict does (CheckProtection: the
@@ -27,7 +28,12 @@ using veltrane::mpq::ByteSource;
 }
 
 std::unique_ptr<ByteSource> Open(const std::string& path) {
-  auto source = veltrane::mpq::OpenToRead(path);
+#ifdef _WIN32
+  const veltrane::mpq::NativePath native = veltrane::FromUtf8(path);
+#else
+  const veltrane::mpq::NativePath native = path;
+#endif
+  auto source = veltrane::mpq::OpenToRead(native);
   if (!source) Die(source.message());
   return std::move(*source);
 }
