@@ -114,6 +114,8 @@ mpq::BlockEntry AsTheGameReads(mpq::ByteSource& source, const mpq::Archive& arch
   const std::uint64_t table_bytes = (sectors + 1) * 4;
   if (start > archive.file_size || table_bytes > archive.file_size - start) return block;
   std::vector<std::byte> table(static_cast<std::size_t>(table_bytes));
+  // A table that can't be read leaves the packed size: reading the member's stored data
+  // then fails with the reader's message.
   if (!source.ReadAt(start, table)) return block;
   if (encrypted) {
     const bool fix_key = (block.flags & mpq::kFlagFixKey) != 0;
