@@ -1,46 +1,20 @@
 #include "job/read_back.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace veltrane {
 namespace {
 
 // The copy is read this much at a time, besides what a needle needs to span two pieces.
-constexpr std::size_t kPiece = 1 << 20;
+constexpr std::size_t kPiece = 1 << 18;
 
 using Faults = std::vector<std::optional<MemberFault>>;
-
-// Finds any of the needles in a run of windows, each starting with the last Overlap() bytes
-// of the one before, so a needle that spans two pieces is found whole in the second.
-class TraceSearch {
- public:
-  explicit TraceSearch(std::span<const std::vector<std::byte>> needles) : needles_(needles) {
-    for (const auto& needle : needles) longest_ = std::max(longest_, needle.size());
-  }
-  std::size_t Overlap() const { return longest_ == 0 ? 0 : longest_ - 1; }
-  bool found() const { return found_; }
-
-  // Searches as unsigned char, for which the searcher keeps its shift table in an array
-  // rather than a hash map: several times faster.
-  void Search(std::span<const std::byte> window) {
-    const auto* text = reinterpret_cast<const unsigned char*>(window.data());
-    for (const auto& needle : needles_) {
-      if (found_ || needle.empty() || needle.size() > window.size()) continue;
-      const auto* pattern = reinterpret_cast<const unsigned char*>(needle.data());
-      const std::boyer_moore_horspool_searcher searcher(pattern, pattern + needle.size());
-      found_ = std::search(text, text + window.size(), searcher) != text + window.size();
-    }
-  }
-
- private:
-  std::span<const std::vector<std::byte>> needles_;
-  std::size_t longest_ = 0;
-  bool found_ = false;
-};
 
 // Stored bytes of a member at the same place in both files: [copy_begin, copy_end) of the
 // copy holds what the map holds from map_begin on.
@@ -49,6 +23,74 @@ struct Span {
   std::uint64_t copy_end = 0;
   std::uint64_t map_begin = 0;
   std::size_t pair = 0;
+};
+
+// Finds any of the needles in a run of windows, each starting with the last Overlap() bytes
+// of the one before, so a needle that spans two pieces is found whole in the second. A part
+// of the copy found equal to the map's bytes of a member the job keeps holds nothing but that
+// member, so only the rest of the window is searched, and around each part's ends for a
+// needle that crosses one.
+class TraceSearch {
+ public:
+  explicit TraceSearch(std::span<const std::vector<std::byte>> needles) {
+    for (const auto& needle : needles) {
+      if (needle.empty()) continue;
+      longest_ = std::max(longest_, needle.size());
+      const auto* begin = reinterpret_cast<const unsigned char*>(needle.data());
+      searchers_.emplace_back(begin, begin + needle.size());
+    }
+  }
+  std::size_t Overlap() const { return longest_ == 0 ? 0 : longest_ - 1; }
+  bool found() const { return found_; }
+
+  // `window` holds the copy's bytes from `start` on; `equal` are the parts of it found equal
+  // to the map's, in the order of their starts.
+  void Search(std::uint64_t start, std::span<const std::byte> window, std::span<const Span> equal) {
+    if (found_ || searchers_.empty()) return;
+    ranges_.clear();
+    std::uint64_t from = start;
+    for (const Span& part : equal) {
+      Widen(start, window.size(), std::min(from, part.copy_begin), part.copy_begin);
+      from = std::max(from, part.copy_end);
+    }
+    Widen(start, window.size(), from, start + window.size());
+    // Ranges that touch are searched as one, so a needle across their meeting point is found.
+    std::sort(ranges_.begin(), ranges_.end());
+    auto [begin, end] = ranges_.front();
+    for (const auto& [next_begin, next_end] : ranges_) {
+      if (next_begin > end) {
+        SearchIn(window.subspan(begin, end - begin));
+        begin = next_begin;
+      }
+      end = std::max(end, next_end);
+    }
+    SearchIn(window.subspan(begin, end - begin));
+  }
+
+ private:
+  using Searcher = std::boyer_moore_horspool_searcher<const unsigned char*>;
+
+  // Notes [begin, end) of the copy, widened by a needle's length less one on each side and
+  // kept inside the window, as window offsets.
+  void Widen(std::uint64_t start, std::size_t size, std::uint64_t begin, std::uint64_t end) {
+    const std::uint64_t left = begin - start;
+    ranges_.emplace_back(left > Overlap() ? left - Overlap() : 0,
+                         std::min<std::uint64_t>(size, end - start + Overlap()));
+  }
+
+  // Searches as unsigned char, for which the searcher keeps its shift table in an array.
+  void SearchIn(std::span<const std::byte> text) {
+    const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = begin + text.size();
+    for (const Searcher& searcher : searchers_) {
+      found_ = found_ || std::search(begin, end, searcher) != end;
+    }
+  }
+
+  std::vector<Searcher> searchers_;
+  std::size_t longest_ = 0;
+  bool found_ = false;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges_;
 };
 
 // The spans of the pairs stored alike, by their place in the copy; a pair whose data the
@@ -77,10 +119,14 @@ class SpanComparer {
   SpanComparer(mpq::ByteSource& map, std::vector<Span> spans, Faults& faults)
       : map_(map), spans_(std::move(spans)), faults_(faults) {}
 
+  // The parts of the last piece compared that are equal to the map's, in order.
+  std::span<const Span> equal() const { return equal_; }
+
   Result<void> Compare(std::uint64_t piece_begin, std::span<const std::byte> piece) {
     const std::uint64_t piece_end = piece_begin + piece.size();
     while (first_ < spans_.size() && spans_[first_].copy_end <= piece_begin) ++first_;
     parts_.clear();
+    equal_.clear();
     for (std::size_t i = first_; i < spans_.size() && spans_[i].copy_begin < piece_end; ++i) {
       const Span& span = spans_[i];
       const std::uint64_t begin = std::max(span.copy_begin, piece_begin);
@@ -117,6 +163,8 @@ class SpanComparer {
       if (std::memcmp(piece.data() + (part.copy_begin - piece_begin),
                       map_bytes_.get() + (part.map_begin - map_begin), size) != 0) {
         faults_[part.pair] = MemberFault::kDiffers;
+      } else {
+        equal_.push_back(part);
       }
     }
     return {};
@@ -127,6 +175,7 @@ class SpanComparer {
   Faults& faults_;
   std::size_t first_ = 0;    // spans before it end before the current piece
   std::vector<Span> parts_;  // the spans' parts in the current piece
+  std::vector<Span> equal_;  // those found equal, in order
   // Filled by each read before it is compared, so never cleared.
   std::unique_ptr<std::byte[]> map_bytes_ = std::make_unique_for_overwrite<std::byte[]>(kPiece);
 };
@@ -146,9 +195,9 @@ Result<void> ReadOnce(mpq::ByteSource& copy, std::uint64_t size, TraceSearch& se
     const std::span piece(buffer.get() + kept, fresh);
     auto read = copy.ReadAt(offset, piece);
     if (!read) return read;
-    if (!search.found()) search.Search(std::span(buffer.get(), window));
     auto compared = comparer.Compare(offset, piece);
     if (!compared) return compared;
+    search.Search(offset - kept, std::span(buffer.get(), window), comparer.equal());
     offset += fresh;
   }
   return {};

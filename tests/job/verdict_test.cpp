@@ -139,6 +139,9 @@ std::string Flipped(std::string copy) {
   copy[copy.size() - 10] ^= 0x20;
   return copy;
 }
+// A member that begins as the map's trigger data ends, and runs on well past a needle's length.
+const Entry kTriggersThenTerrain{"war3map.w3e", 0, 200,
+                                 kTriggers.substr(25) + std::string(175, 't')};
 // A map of five members the name hashes of which its (listfile) does not give.
 const std::string kUnnamedMap = ArchiveBytes({{"a.bin", 0, 3, "aaa"},
                                               {"b.bin", 0, 3, "bbb"},
@@ -320,6 +323,25 @@ INSTANTIATE_TEST_SUITE_P(
              {"old trigger data"},
              ArchiveBytes({{"war3map.wtg", 0x409, 15, "short, 15 bytes"},
                            {"war3map.wtg", 0x407, 181, kTriggersGerman}})},
+        Case{"TraceBetweenKeptMembers",
+             std::nullopt,
+             kNew,
+             false,
+             ArchiveBytes({{"(listfile)", 0, std::uint32_t(kNames.size()), kNames},
+                           {"war3map.w3e", 0, 11, "terrain 123"},
+                           {"war3map.wtg", 0, 0, kTriggers},
+                           kPlainScript}),
+             false,
+             {"old trigger data"},
+             kMapWithScript},
+        Case{"TraceRunningIntoAKeptMember",
+             std::nullopt,
+             kNew,
+             false,
+             ArchiveBytes({{"war3map.wtg", 0, 0, kTriggers.substr(0, 25)}, kTriggersThenTerrain}),
+             false,
+             {"old trigger data"},
+             ArchiveBytes({kTriggersThenTerrain, {"war3map.wtg", 0, 181, kTriggers}})},
         Case{"NewButScratchLeft", kOld, kNew, true, kProtected, false, {"left behind"}},
         Case{"CopyFailedNothingThere",
              std::nullopt,
