@@ -1,12 +1,13 @@
 #include "job/verdict.h"
 
 #include <algorithm>
-#include <functional>
+#include <cstdio>
 
 #include "archiver/archive.h"
 #include "archiver/member.h"
 #include "common/text.h"
 #include "job/job_paths.h"
+#include "job/read_back.h"
 
 namespace veltrane {
 namespace {
@@ -39,66 +40,113 @@ std::string WhyUnprotected(const ProtectionCheck& check) {
   return "";
 }
 
+ProtectionCheck Checked(Protection state, std::string why_not_archive = {}) {
+  ProtectionCheck check;
+  check.state = state;
+  check.why_not_archive = std::move(why_not_archive);
+  return check;
+}
+
+// At most this many damaged members are named; the rest are counted.
+constexpr std::size_t kMembersNamed = 3;
+
+// A member in plain words: its name, or where the map keeps it when the map names it nowhere;
+// a locale other than the neutral one is said too.
+std::string Described(const DamagedMember& member) {
+  std::string text = member.name.empty()
+                         ? "a file that the map's (listfile) does not name (entry " +
+                               std::to_string(member.map_slot) + " of its hash table)"
+                         : member.name;
+  if (member.locale != 0) {
+    char locale[8];
+    std::snprintf(locale, sizeof(locale), "0x%X", static_cast<unsigned>(member.locale));
+    text += std::string(" in locale ") + locale;
+  }
+  return text;
+}
+
+std::string WhatIsWrong(const DamagedMember& member) {
+  const std::string named = Described(member);
+  switch (member.fault) {
+    case MemberFault::kMissing:
+      return named + " is missing";
+    case MemberFault::kCutShort:
+      return named + " is cut short (the file ends inside its data)";
+    case MemberFault::kUnreadable:
+      return named + " cannot be read";
+    case MemberFault::kDiffers:
+      return named + " does not read back as it is in the map";
+    case MemberFault::kUncheckable:
+      return named +
+             " was stored anew, enciphered under a name the map does not give, so it "
+             "cannot be compared with the map";
+  }
+  return named;
+}
+
+std::string DamageList(const std::vector<DamagedMember>& damaged) {
+  std::string text;
+  for (std::size_t i = 0; i < std::min(damaged.size(), kMembersNamed); ++i) {
+    text += (i == 0 ? "" : "; ") + WhatIsWrong(damaged[i]);
+  }
+  if (damaged.size() > kMembersNamed) {
+    text += "; and " + std::to_string(damaged.size() - kMembersNamed) + " more";
+  }
+  return text;
+}
+
+// The end of every report on a new destination that must not be published.
+std::string DoNotPublish(const JobFacts& facts) {
+  // The file that was there, an earlier protected copy maybe, is gone: the user must know.
+  const std::string replaced =
+      facts.before ? " It replaced the file that was there before the job." : "";
+  return replaced + " Do not publish it. It stays where it is.";
+}
+
 }  // namespace
 
 // Shorter stored data could turn up in any file by chance.
 constexpr std::size_t kLeastTraceBytes = 16;
-// The search reads this much at a time, besides what a needle needs to span two pieces.
-constexpr std::size_t kSearchPiece = 1 << 20;
 
-std::vector<std::vector<std::byte>> OldTriggerData(mpq::ByteSource& map, const std::wstring& path) {
-  auto archive = mpq::ParseArchive(map, ToUtf8(path));
-  if (!archive) return {};
+std::vector<std::vector<std::byte>> OldTriggerData(mpq::ByteSource& map,
+                                                   const mpq::Archive& archive) {
   std::vector<std::vector<std::byte>> stored_data;
-  for (const mpq::BlockEntry& block : mpq::MemberBlocks(*archive, ToUtf8(kPlaceholderName))) {
+  for (const mpq::BlockEntry& block : mpq::MemberBlocks(archive, ToUtf8(kPlaceholderName))) {
     if (block.packed_size < kLeastTraceBytes) continue;
-    auto stored = mpq::ReadStoredBytes(map, *archive, block);
+    auto stored = mpq::ReadStoredBytes(map, archive, block);
     if (stored && stored->size() >= kLeastTraceBytes) stored_data.push_back(std::move(*stored));
   }
   return stored_data;
 }
 
-Result<bool> ContainsAny(mpq::ByteSource& source, std::span<const std::vector<std::byte>> needles) {
-  std::size_t longest = 0;
-  for (const auto& needle : needles) longest = std::max(longest, needle.size());
-  if (longest == 0) return false;
-  auto size = source.Size();
-  if (!size) return size.error();
-  // Each piece starts with the last longest-1 bytes of the one before, so a needle that
-  // spans two pieces is found whole in the second.
-  std::vector<std::byte> window;
-  std::uint64_t offset = 0;
-  while (offset < *size) {
-    const std::size_t kept = std::min(window.size(), longest - 1);
-    std::copy(window.end() - static_cast<std::ptrdiff_t>(kept), window.end(), window.begin());
-    const auto fresh =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kSearchPiece, *size - offset));
-    window.resize(kept + fresh);
-    auto read = source.ReadAt(offset, std::span(window).subspan(kept));
-    if (!read) return read.error();
-    offset += fresh;
-    for (const auto& needle : needles) {
-      if (needle.empty() || needle.size() > window.size()) continue;
-      const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end());
-      if (std::search(window.begin(), window.end(), searcher) != window.end()) return true;
-    }
-  }
-  return false;
-}
-
-ProtectionCheck CheckProtection(mpq::ByteSource& source, const std::wstring& path,
-                                std::span<const std::vector<std::byte>> old_trigger_data) {
-  auto archive = mpq::ParseArchive(source, ToUtf8(path));
-  if (!archive) return {Protection::kNotArchive, archive.message()};
+ProtectionCheck CheckProtection(mpq::ByteSource& copy, const std::wstring& copy_path,
+                                Result<mpq::ByteSource*> map, const std::wstring& map_path) {
+  auto archive = mpq::ParseArchive(copy, ToUtf8(copy_path));
+  if (!archive) return Checked(Protection::kNotArchive, archive.message());
   const auto lengths = mpq::MemberLengths(*archive, ToUtf8(kPlaceholderName));
-  if (lengths.empty()) return {Protection::kNoPlaceholder, {}};
+  if (lengths.empty()) return Checked(Protection::kNoPlaceholder);
   for (const auto length : lengths) {
-    if (length != 0) return {Protection::kPlaceholderData, {}};
+    if (length != 0) return Checked(Protection::kPlaceholderData);
   }
-  auto found = ContainsAny(source, old_trigger_data);
-  if (!found) return {Protection::kNotArchive, found.message()};
-  if (*found) return {Protection::kTraceLeft, {}};
-  return {Protection::kProtected, {}};
+  ProtectionCheck check = Checked(Protection::kProtected);
+  if (!map) {
+    check.why_not_compared = map.message();
+    return check;
+  }
+  auto map_archive = mpq::ParseArchive(**map, ToUtf8(map_path));
+  if (!map_archive) {
+    check.why_not_compared = map_archive.message();
+    return check;
+  }
+  const auto old_trigger_data = OldTriggerData(**map, *map_archive);
+  auto read_back = ReadBackCopy(**map, *map_archive, copy, *archive, old_trigger_data);
+  if (!read_back) {
+    check.why_not_compared = read_back.message();
+    return check;
+  }
+  check.damaged = std::move(read_back->damaged);
+  if (read_back->trace_found) check.state = Protection::kTraceLeft;
+  return check;
 }
 
 JobFacts GatherFacts(const JobLaunch& launch, JobHost& host) {
@@ -107,28 +155,35 @@ JobFacts GatherFacts(const JobLaunch& launch, JobHost& host) {
   facts.after = host.Identify(launch.destination_full);
   facts.scratch_left = host.FileExists(std::wstring(kScratchMap));
   if (!IsNew(facts)) return facts;
-  std::vector<std::vector<std::byte>> old_trigger_data;
-  if (auto map = host.OpenToRead(launch.source_full)) {
-    old_trigger_data = OldTriggerData(**map, launch.source_full);
-  }
   auto destination = host.OpenToRead(launch.destination_full);
   if (!destination) {
-    facts.destination = {Protection::kNotArchive, destination.message()};
-  } else {
-    facts.destination = CheckProtection(**destination, launch.destination_full, old_trigger_data);
+    facts.destination = Checked(Protection::kNotArchive, destination.message());
+    return facts;
   }
+  auto map = host.OpenToRead(launch.source_full);
+  facts.destination = CheckProtection(
+      **destination, launch.destination_full,
+      map ? Result<mpq::ByteSource*>(map->get()) : Result<mpq::ByteSource*>(map.error()),
+      launch.source_full);
   return facts;
 }
 
 JobReport Judge(const std::wstring& destination, const JobFacts& facts) {
   const std::string named = QuotedUtf8(destination);
-  if (IsNew(facts) && facts.destination.state != Protection::kProtected) {
-    // The file that was there, an earlier protected copy maybe, is gone: the user must know.
-    const std::string replaced =
-        facts.before ? " It replaced the file that was there before the job." : "";
+  const ProtectionCheck& copy = facts.destination;
+  if (IsNew(facts) && !copy.damaged.empty()) {
+    return {false, "The file at " + named + " is damaged: " + DamageList(copy.damaged) + "." +
+                       DoNotPublish(facts)};
+  }
+  if (IsNew(facts) && copy.state != Protection::kProtected) {
+    return {false, "The file at " + named + " is not protected: " + WhyUnprotected(copy) + "." +
+                       DoNotPublish(facts)};
+  }
+  if (IsNew(facts) && !copy.why_not_compared.empty()) {
     return {false, "The file at " + named +
-                       " is not protected: " + WhyUnprotected(facts.destination) + "." + replaced +
-                       " Do not publish it. It stays where it is."};
+                       " could not be read back against the map, so no one can tell whether it "
+                       "works: " +
+                       copy.why_not_compared + "." + DoNotPublish(facts)};
   }
   if (IsNew(facts) && facts.scratch_left) {
     return {false, "The protected copy is at " + named +

@@ -8,8 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "archiver/archive.h"
 #include "archiver/source.h"
+#include "common/result.h"
 #include "job/job_host.h"
+#include "job/member_pairs.h"
 #include "job/run_job.h"
 
 namespace veltrane {
@@ -26,21 +29,22 @@ enum class Protection {
 struct ProtectionCheck {
   Protection state = Protection::kNotArchive;
   std::string why_not_archive;  // the reader's message for kNotArchive
+  // The map's members that the copy lacks or gives back otherwise; read only when every
+  // war3map.wtg entry is empty.
+  std::vector<DamagedMember> damaged;
+  std::string why_not_compared;  // why the copy could not be read back against the map
 };
 
-// Reads the archive's header and tables and, once every war3map.wtg entry is empty, the
-// whole file once, looking for any of `old_trigger_data`.
-ProtectionCheck CheckProtection(mpq::ByteSource& source, const std::wstring& path,
-                                std::span<const std::vector<std::byte>> old_trigger_data = {});
+// Reads the copy's header and tables and, once every war3map.wtg entry is empty, the whole
+// copy once against `map`: every member the job leaves as it was must read back as in the
+// map, and none of the map's old trigger data may be left anywhere in the copy.
+ProtectionCheck CheckProtection(mpq::ByteSource& copy, const std::wstring& copy_path,
+                                Result<mpq::ByteSource*> map, const std::wstring& map_path);
 
 // The stored bytes of the map's war3map.wtg entries, in every locale, that are long enough
 // to be told apart from chance: the trace the old trigger data would leave in a copy.
-// Nothing when the map can't be read as an archive.
-std::vector<std::vector<std::byte>> OldTriggerData(mpq::ByteSource& map, const std::wstring& path);
-
-// Whether any of `needles` occurs anywhere in the source's bytes, read once from start to
-// end in bounded pieces.
-Result<bool> ContainsAny(mpq::ByteSource& source, std::span<const std::vector<std::byte>> needles);
+std::vector<std::vector<std::byte>> OldTriggerData(mpq::ByteSource& map,
+                                                   const mpq::Archive& archive);
 
 // The facts a verdict rests on, taken when the script has ended. Gathering them may read the
 // whole destination, so it happens off the window's thread.

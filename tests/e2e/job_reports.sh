@@ -3,8 +3,9 @@
 # way a job can go wrong gives a warning that says what the files show, never a success, or
 # is refused before anything is written; the script runs as "cmd.exe /d /s /c"; a
 # second "Start!" is refused while a job runs, a picker meanwhile does not lose the report,
-# and quitting while a script runs lets it finish.
-# usage: job_reports.sh VELTRANE_EXE PEEK_EXE FAKE_ARCHIVER_EXE E2E_MAPS_TOOL
+# and quitting while a script runs lets it finish. A copy that our archiver made and another
+# program then damaged is reported by the member it damaged.
+# usage: job_reports.sh VELTRANE_EXE PEEK_EXE FAKE_ARCHIVER_EXE E2E_MAPS_TOOL MPQADD_EXE
 set -euo pipefail
 . "$(dirname "$0")/../window/external/driver.sh"
 maps_tool=$4
@@ -14,6 +15,8 @@ drv_init reports "$1" "$2"
 cp "$3" "$DRV_ROOT/idle-archiver.exe"
 cp "$3" "$DRV_ROOT/slow-idle-archiver.exe"
 cp "$3" "$DRV_ROOT/hiding-archiver.exe"
+cp "$3" "$DRV_ROOT/damaging-archiver.exe"
+cp "$5" "$DRV_ROOT/mpqadd.exe"
 scratch="$WINEPREFIX/drive_c/temp.w3m"
 "$maps_tool" make "$DRV_ROOT/map.w3m" 1 || drv_fail "could not make the map"
 
@@ -56,6 +59,10 @@ expect_report "the archiver changed nothing" "\"$DRV_ROOT_WIN\\out1.w3m\"" "is n
 job hiding-archiver.exe map.w3m hidden.w3m
 expect_report "the archiver left the old trigger data" "\"$DRV_ROOT_WIN\\hidden.w3m\"" \
   "is not protected" "old trigger data is still inside the file" "Do not publish"
+
+job damaging-archiver.exe map.w3m damaged.w3m
+expect_report "a member damaged after the archiver" "\"$DRV_ROOT_WIN\\damaged.w3m\"" \
+  "is damaged: war3map.j does not read back as it is in the map." "Do not publish"
 
 printf 'an older protected copy' >"$DRV_ROOT/stale.w3m"
 job idle-archiver.exe missing.w3m stale.w3m

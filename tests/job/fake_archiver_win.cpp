@@ -5,7 +5,9 @@
 // Copied under a name with "idle" in it, it changes nothing and still exits 0, as an archiver
 // that fails without saying so; with "slow" in it, it first waits twenty seconds. With
 // "hiding" in it, it empties war3map.wtg in the block table and leaves the old stored bytes
-// where they were, as an archiver that does not clear the space an update frees.
+// where they were, as an archiver that does not clear the space an update frees. With
+// "damaging" in it, it runs the mpqadd.exe beside it with its own arguments and then flips
+// one byte inside war3map.j's stored data, as an archiver that damages another member.
 #include <windows.h>
 
 #include <shellapi.h>
@@ -50,6 +52,42 @@ int HideTriggers(const std::wstring& archive_path) {
   return 0;
 }
 
+// One byte in the middle of war3map.j's stored data inverted.
+int DamageScript(const std::wstring& archive_path) {
+  using namespace veltrane::mpq;
+  auto file = OpenArchiveFile(archive_path);
+  if (!file) return 10;
+  auto archive = ParseArchive(**file, "scratch map");
+  if (!archive) return 11;
+  const auto slot = FindMember(*archive, "war3map.j");
+  if (!slot) return 12;
+  const BlockEntry& block = archive->blocks[archive->hashes[*slot].block];
+  const std::uint64_t at = archive->Absolute(block.position) + block.packed_size / 2;
+  std::byte value[1];
+  if (!(*file)->ReadAt(at, value)) return 13;
+  value[0] = ~value[0];
+  return (*file)->WriteAt(at, value) ? 0 : 14;
+}
+
+// Runs the mpqadd.exe in this program's folder with `arguments` and gives its exit code.
+int RunMpqadd(const std::wstring& arguments) {
+  const std::wstring program = veltrane::testing::OwnFolder() + L"\\mpqadd.exe";
+  std::wstring command = L"\"" + program + L"\" " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return 15;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 16;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return static_cast<int>(code);
+}
+
 }  // namespace
 
 std::wstring OwnName() {
@@ -73,6 +111,11 @@ int wmain() {
   record << "cwd=" << veltrane::ToUtf8(CurrentFolder()) << "\n";
   if (count != 5) return 2;
   if (name.find(L"hiding") != std::wstring::npos) return HideTriggers(args[2]);
+  if (name.find(L"damaging") != std::wstring::npos) {
+    const int added =
+        RunMpqadd(L"a \"" + std::wstring(args[2]) + L"\" \"" + args[3] + L"\" " + args[4]);
+    return added != 0 ? added : DamageScript(args[2]);
+  }
 
   std::ifstream added(std::filesystem::path(args[3]), std::ios::binary);
   if (!added) return 4;

@@ -15,6 +15,8 @@ struct Entry {
   std::uint16_t locale;
   std::uint32_t length;
   std::string stored = "";  // the member's stored bytes, placed after the tables
+  std::uint32_t flags = mpq::kFlagExists;
+  std::uint32_t packed = 0;  // the packed size recorded, when not that of the stored bytes
 };
 
 // An archive of header, tables and the stored bytes given, behind a preamble: enough for the
@@ -30,8 +32,10 @@ std::string ArchiveBytes(const std::vector<Entry>& entries) {
     mpq::PlaceName(archive, *slot, entry.name, block);
     archive.hashes[*slot].locale = entry.locale;
     const auto position = static_cast<std::uint32_t>(data_start + stored.size());
-    const auto packed = entry.stored.empty() ? entry.length : std::uint32_t(entry.stored.size());
-    archive.blocks.push_back({position, packed, entry.length, mpq::kFlagExists});
+    const auto packed = entry.packed           ? entry.packed
+                        : entry.stored.empty() ? entry.length
+                                               : std::uint32_t(entry.stored.size());
+    archive.blocks.push_back({position, packed, entry.length, entry.flags});
     stored += entry.stored;
   }
   const auto hashes = mpq::EncodeHashTable(archive);
@@ -72,6 +76,7 @@ struct Case {
   std::string content;  // the destination's bytes, when it is new
   bool success;
   std::vector<const char*> says;
+  std::string map = kSource;  // the map the job copied
 };
 
 class VerdictFromFiles : public ::testing::TestWithParam<Case> {};
@@ -82,7 +87,7 @@ TEST_P(VerdictFromFiles, GivesTheRightReport) {
   if (c.after) host.identities[kDestination] = *c.after;
   if (c.scratch_left) host.existing_files.insert(L"c:\\temp.w3m");
   host.contents[kDestination] = c.content;
-  host.contents[kMap] = kSource;
+  host.contents[kMap] = c.map;
   const JobLaunch launch{L"Out.w3m", kDestination, kMap, c.before};
 
   const JobReport report = Judge(launch.destination, GatherFacts(launch, host));
@@ -97,6 +102,53 @@ TEST_P(VerdictFromFiles, GivesTheRightReport) {
 }
 
 const std::string kProtected = ArchiveBytes({{"war3map.j", 0, 40}, {"war3map.wtg", 0, 0}});
+
+// A map with members the job leaves as they are, and copies of it with war3map.wtg empty;
+// war3map.j's data ends the file.
+const std::string kScript = "function main takes nothing returns nothing\r\n  call Init()\r\n";
+const std::string kNames = "war3map.j\r\nwar3map.w3e\r\n";
+const Entry kPlainScript{"war3map.j", 0, std::uint32_t(kScript.size()), kScript};
+std::string ScriptMap(std::string wtg, Entry script = kPlainScript, bool with_w3e = true) {
+  std::vector<Entry> entries{{"(listfile)", 0, std::uint32_t(kNames.size()), kNames}};
+  if (with_w3e) entries.push_back({"war3map.w3e", 0, 11, "terrain 123"});
+  entries.push_back({"war3map.wtg", 0, std::uint32_t(wtg.size()), wtg});
+  entries.push_back(script);
+  return ArchiveBytes(entries);
+}
+Entry ScriptStoredAs(std::uint32_t flags) {
+  Entry script = kPlainScript;
+  script.flags = flags;
+  return script;
+}
+// war3map.j in one sector stored as it is, behind its sector offset table; the packed size
+// recorded covers the table only, but the game reads to the end the table gives.
+Entry ScriptPastItsPackedSize() {
+  const auto end = static_cast<char>(8 + kScript.size());
+  const std::string table{8, 0, 0, 0, end, 0, 0, 0};
+  return {"war3map.j",
+          0,
+          std::uint32_t(kScript.size()),
+          table + kScript,
+          mpq::kFlagExists | mpq::kFlagCompress,
+          8};
+}
+const std::string kMapWithScript = ScriptMap(kTriggers);
+const std::string kCopyOfScriptMap = ScriptMap("");
+// One byte of war3map.j's stored data changed.
+std::string Flipped(std::string copy) {
+  copy[copy.size() - 10] ^= 0x20;
+  return copy;
+}
+// A member that begins as the map's trigger data ends, and runs on well past a needle's length.
+const Entry kTriggersThenTerrain{"war3map.w3e", 0, 200,
+                                 kTriggers.substr(25) + std::string(175, 't')};
+// A map of five members the name hashes of which its (listfile) does not give.
+const std::string kUnnamedMap = ArchiveBytes({{"a.bin", 0, 3, "aaa"},
+                                              {"b.bin", 0, 3, "bbb"},
+                                              {"c.bin", 0, 3, "ccc"},
+                                              {"d.bin", 0, 3, "ddd"},
+                                              {"e.bin", 0, 3, "eee"},
+                                              {"war3map.wtg", 0, 181, kTriggers}});
 
 INSTANTIATE_TEST_SUITE_P(
     AllFacts, VerdictFromFiles,
@@ -173,6 +225,123 @@ INSTANTIATE_TEST_SUITE_P(
              kProtected + "short, 15 bytes",
              true,
              {"ready"}},
+        Case{"DamagedMember",
+             kOld,
+             kNew,
+             false,
+             Flipped(kCopyOfScriptMap),
+             false,
+             {"is damaged: war3map.j does not read back as it is in the map.",
+              "It replaced the file", "Do not publish"},
+             kMapWithScript},
+        Case{"MissingMember",
+             std::nullopt,
+             kNew,
+             false,
+             ScriptMap("", kPlainScript, false),
+             false,
+             {"is damaged: war3map.w3e is missing."},
+             kMapWithScript},
+        Case{"TornCopy",
+             std::nullopt,
+             kNew,
+             false,
+             kCopyOfScriptMap.substr(0, kCopyOfScriptMap.size() - 64),
+             false,
+             {"war3map.j is cut short"},
+             kMapWithScript},
+        Case{"DamagedPastThePackedSize",
+             std::nullopt,
+             kNew,
+             false,
+             Flipped(ScriptMap("", ScriptPastItsPackedSize())),
+             false,
+             {"war3map.j does not read back"},
+             ScriptMap(kTriggers, ScriptPastItsPackedSize())},
+        Case{"StoredOtherwiseButTheSame",
+             std::nullopt,
+             kNew,
+             false,
+             ScriptMap("", ScriptStoredAs(mpq::kFlagExists | mpq::kFlagSingleUnit)),
+             true,
+             {"ready"},
+             kMapWithScript},
+        Case{"StoredOtherwiseAndChanged",
+             std::nullopt,
+             kNew,
+             false,
+             Flipped(ScriptMap("", ScriptStoredAs(mpq::kFlagExists | mpq::kFlagSingleUnit))),
+             false,
+             {"war3map.j does not read back"},
+             kMapWithScript},
+        Case{"ListfileThatDoesNotRead",
+             std::nullopt,
+             kNew,
+             false,
+             ArchiveBytes({{"(listfile)", 0, 100,
+                            std::string("\x08\0\0\0\x15\0\0\0", 8) + "?not a sector",
+                            mpq::kFlagExists | mpq::kFlagCompress},
+                           {"war3map.w3e", 0, 11, "terrain 123"},
+                           {"war3map.wtg", 0, 0},
+                           kPlainScript}),
+             false,
+             {"is damaged: (listfile) cannot be read."},
+             kMapWithScript},
+        Case{"EncipheredUnnamedMemberStoredAnew",
+             std::nullopt,
+             kNew,
+             false,
+             ArchiveBytes({{"secret.bin", 0, 8, "12345678",
+                            mpq::kFlagExists | mpq::kFlagEncrypted | mpq::kFlagSingleUnit},
+                           {"war3map.wtg", 0, 0}}),
+             false,
+             {"(entry ", "cannot be compared with the map"},
+             ArchiveBytes({{"secret.bin", 0, 8, "12345678", mpq::kFlagExists | mpq::kFlagEncrypted},
+                           {"war3map.wtg", 0, 181, kTriggers}})},
+        Case{"MapUnreadableAfterTheJob",
+             std::nullopt,
+             kNew,
+             false,
+             kProtected,
+             false,
+             {"could not be read back against the map", "Do not publish"},
+             "no longer a map"},
+        Case{"FourUnnamedMembersMissing",
+             std::nullopt,
+             kNew,
+             false,
+             ArchiveBytes({{"e.bin", 0, 3, "eee"}, {"war3map.wtg", 0, 0}}),
+             false,
+             {"a file that the map's (listfile) does not name (entry ", " is missing; and 1 more."},
+             kUnnamedMap},
+        Case{"TraceInALocaleAfterAShortOne",
+             std::nullopt,
+             kNew,
+             false,
+             kProtected + kTriggersGerman,
+             false,
+             {"old trigger data"},
+             ArchiveBytes({{"war3map.wtg", 0x409, 15, "short, 15 bytes"},
+                           {"war3map.wtg", 0x407, 181, kTriggersGerman}})},
+        Case{"TraceBetweenKeptMembers",
+             std::nullopt,
+             kNew,
+             false,
+             ArchiveBytes({{"(listfile)", 0, std::uint32_t(kNames.size()), kNames},
+                           {"war3map.w3e", 0, 11, "terrain 123"},
+                           {"war3map.wtg", 0, 0, kTriggers},
+                           kPlainScript}),
+             false,
+             {"old trigger data"},
+             kMapWithScript},
+        Case{"TraceRunningIntoAKeptMember",
+             std::nullopt,
+             kNew,
+             false,
+             ArchiveBytes({{"war3map.wtg", 0, 0, kTriggers.substr(0, 25)}, kTriggersThenTerrain}),
+             false,
+             {"old trigger data"},
+             ArchiveBytes({kTriggersThenTerrain, {"war3map.wtg", 0, 181, kTriggers}})},
         Case{"NewButScratchLeft", kOld, kNew, true, kProtected, false, {"left behind"}},
         Case{"CopyFailedNothingThere",
              std::nullopt,
