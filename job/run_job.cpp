@@ -335,11 +335,11 @@ struct ResolvedPaths {
 Result<ResolvedPaths, Refusal> CheckAll(const JobPaths& paths, JobHost& host) {
   Job job{paths,
           host,
-          {{{kJob, "job", {}, {}, {}},
-            {kArchiver, "archiver path", paths.archiver, {}, {}},
-            {kMap, "map path", paths.source, {}, {}},
-            {kDestination, "destination path", paths.destination, {}, {}},
-            {kFolder, "program folder", paths.program_folder, {}, {}}}},
+          {{{kJob, "job", {}, {}, {}, {}},
+            {kArchiver, "archiver path", paths.archiver, {}, {}, {}},
+            {kMap, "map path", paths.source, {}, {}, {}},
+            {kDestination, "destination path", paths.destination, {}, {}, {}},
+            {kFolder, "program folder", paths.program_folder, {}, {}, {}}}},
           {}};
   for (const Row& row : kRefusals) {
     if (row.check == OwnFileOfTheJob && job.own_files.empty())
