@@ -4,6 +4,7 @@
 
 #include "common/system_error_win.h"
 #include "common/text.h"
+#include "window/destination_rule.h"
 #include "window/job_watch_win.h"
 #include "window/setting_win.h"
 
@@ -88,11 +89,9 @@ Result<> MainWindow::Create(int show_command, const CommandLine& line) {
 
 void MainWindow::ApplyCommandLine(const CommandLine& line) {
   restarted_ = line.restarted;
-  const std::pair<ControlId, const std::optional<std::wstring>*> given[] = {
-      {kArchiverBox, &line.archiver}, {kMapBox, &line.map}, {kDestinationBox, &line.destination}};
-  for (const auto& [box, text] : given) {
-    if (*text) SetDlgItemTextW(hwnd_, box, (*text)->c_str());
-  }
+  if (line.archiver) SetDlgItemTextW(hwnd_, kArchiverBox, line.archiver->c_str());
+  if (line.map) SetMap(*line.map);
+  if (line.destination) SetDlgItemTextW(hwnd_, kDestinationBox, line.destination->c_str());
   // Posted, so that the job starts once the window shows; should the post fail, it starts now.
   if (line.start && !PostMessageW(hwnd_, kStartRequestedMessage, 0, 0)) OnStart();
 }
@@ -310,7 +309,17 @@ void MainWindow::OnDropFiles(HDROP drop) {
   if (path.empty()) return;
   const HWND under = ChildWindowFromPointEx(hwnd_, point, CWP_SKIPINVISIBLE);
   const int control = under != nullptr && under != hwnd_ ? GetDlgCtrlID(under) : 0;
-  if (const auto box = BoxForDrop(control, path)) SetDlgItemTextW(hwnd_, *box, path.c_str());
+  const auto box = BoxForDrop(control, path);
+  if (box == kMapBox) return SetMap(path);
+  if (box) SetDlgItemTextW(hwnd_, *box, path.c_str());
+}
+
+// A map set by the command line, a drop or the picker names its protected copy beside it,
+// while the destination box holds none of the user's own.
+void MainWindow::SetMap(const std::wstring& path) {
+  const auto destination = DestinationForMap(Text(kMapBox), path, Text(kDestinationBox));
+  SetDlgItemTextW(hwnd_, kMapBox, path.c_str());
+  if (destination) SetDlgItemTextW(hwnd_, kDestinationBox, destination->c_str());
 }
 
 // The facts are taken as the script ends; a report that comes while a picker or a message
@@ -341,7 +350,11 @@ void MainWindow::OnBrowse(size_t row) {
   auto chosen = pickers_[row].Show(hwnd_);
   --modal_open_;
   if (!chosen) return ShowFailure(chosen.message());
-  if (chosen->has_value()) SetDlgItemTextW(hwnd_, box, (*chosen)->c_str());
+  if (box == kMapBox && chosen->has_value()) {
+    SetMap(**chosen);
+  } else if (chosen->has_value()) {
+    SetDlgItemTextW(hwnd_, box, (*chosen)->c_str());
+  }
   ShowPendingReport();
 }
 

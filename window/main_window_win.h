@@ -70,6 +70,7 @@ class MainWindow {
   void AskToRunAsAdministrator(const Refusal& refusal);
   void RestartAsAdministrator();
   void OnDropFiles(HDROP drop);
+  void SetMap(const std::wstring& path);
   void AcceptDrops();
   void OnJobEnded();
   void ShowPendingReport();
