@@ -5,6 +5,7 @@
 #include "common/system_error_win.h"
 #include "common/text.h"
 #include "window/destination_rule.h"
+#include "window/foreground_win.h"
 #include "window/job_watch_win.h"
 #include "window/setting_win.h"
 
@@ -228,6 +229,9 @@ LRESULT MainWindow::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
       // The session ends the process without destroying the window: store now.
       if (wparam) StoreSettingOnce(false);
       return 0;
+    case WM_TIMER:
+      if (wparam == kFrontTimer) KeepBoxInFront();
+      return 0;
     case kJobEndedMessage:
       OnJobEnded();
       return 0;
@@ -403,21 +407,41 @@ void ShowError(HWND owner, std::string_view message) {
 }
 
 // A report or a refusal, shown in front: a job's console may have taken the foreground, and
-// a box behind it would take no keys.
+// a box behind it would take no keys. The console may also give the foreground away only
+// after the box shows, when it closes (to no window at all): so while the box is open, a
+// timer on this thread puts it in front again for a while. Should the timer not start, the
+// box is in front as far as the first try got it.
 bool MainWindow::ShowInFront(std::string_view text, UINT icon) {
   BringToFront();
   const std::wstring caption(kWindowCaption);
   ++modal_open_;
+  front_ticks_left_ = kFrontTicks;
+  flashed_ = false;
+  const bool keeping = SetTimer(hwnd_, kFrontTimer, kFrontTickMs, nullptr) != 0;
   const int shown =
       MessageBoxW(hwnd_, FromUtf8(text).c_str(), caption.c_str(), MB_OK | MB_SETFOREGROUND | icon);
+  if (keeping) KillTimer(hwnd_, kFrontTimer);
   --modal_open_;
   return shown != 0;
 }
 
-// Where Windows refuses this process the foreground, the taskbar button flashes until the
-// window is activated.
+// One tick of the timer: the open box takes the foreground when it is free (see
+// TakeFreeForeground); where Windows refuses, the taskbar button flashes.
+void MainWindow::KeepBoxInFront() {
+  if (--front_ticks_left_ <= 0) KillTimer(hwnd_, kFrontTimer);
+  const HWND box = OpenBoxOf(hwnd_);
+  if (box != nullptr && !TakeFreeForeground(box)) Flash();
+}
+
 void MainWindow::BringToFront() {
-  if (SetForegroundWindow(hwnd_)) return;
+  if (!SetForegroundWindow(hwnd_)) Flash();
+}
+
+// Where Windows refuses this process the foreground, the taskbar button flashes until the
+// window is activated; once per box.
+void MainWindow::Flash() {
+  if (flashed_) return;
+  flashed_ = true;
   FLASHWINFO flash{sizeof flash, hwnd_, FLASHW_ALL | FLASHW_TIMERNOFG, 0, 0};
   FlashWindowEx(&flash);
 }
