@@ -41,8 +41,6 @@ expect_help() {
   drv_expect "the exit code for [$*]" 0 "$status"
 }
 
-expect_help --help
-expect_help -h
 expect_help "$DRV_ROOT_WIN\\$map" /?
 expect_usage 'Unknown option "--bogus".' --bogus "$DRV_ROOT_WIN\\$map"
 expect_usage 'Too many paths: "c.w3m"' --archiver "$DRV_ROOT_WIN\\x.exe" a.w3m b.w3m c.w3m

@@ -85,12 +85,6 @@ INSTANTIATE_TEST_SUITE_P(
                       "it is a folder. Name a file in it, such as "},
         RefusedOnDisk{"AnEmptyDestination", [](Place& p) { p.paths.destination.clear(); },
                       "Cannot use the destination path: it is empty."},
-        RefusedOnDisk{"AFolderAsMap",
-                      [](Place& p) {
-                        p.paths.source = p.root / L"maps";
-                        CreateDirectoryW(p.paths.source.c_str(), nullptr);
-                      },
-                      "it is a folder, not a map."},
         RefusedOnDisk{"AMissingDestinationFolder",
                       [](Place& p) { p.paths.destination = p.root / L"no such\\out.w3m"; },
                       "does not exist."},
