@@ -1,5 +1,6 @@
 #include "job/run_job.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -29,6 +30,7 @@ struct Subject {
   std::wstring text;                     // as the box held it
   std::wstring full;                     // as the script takes it, once resolved
   std::optional<FileIdentity> identity;  // the file there, if any
+  std::wstring program;                  // the archiver's file as the interpreter finds it
 };
 
 struct OwnFile {
@@ -50,9 +52,10 @@ struct Job {
 
 using Found = std::optional<Refusal>;
 
+// An empty path has nothing to quote.
 Refusal Refuse(const Subject& subject, const std::string& reason) {
-  return Fail(std::string("Cannot use the ") + subject.name + " " + QuotedUtf8(subject.text) +
-              ": " + reason);
+  const std::string quoted = subject.text.empty() ? "" : " " + QuotedUtf8(subject.text);
+  return Fail(std::string("Cannot use the ") + subject.name + quoted + ": " + reason);
 }
 
 Found JobRunning(Job& job, Subject&) {
@@ -149,6 +152,15 @@ Found Unresolvable(Job& job, Subject& subject) {
   return std::nullopt;
 }
 
+// The command interpreter expands * and ? in the script's copy and move into every file that
+// matches: a copy joins them all into one file, so the job would protect none of them.
+Found Wildcard(Job&, Subject& subject) {
+  if (subject.text.find_first_of(L"*?") == std::wstring::npos) return std::nullopt;
+  return Refuse(subject,
+                "it contains * or ?, which the command interpreter reads as a pattern for many "
+                "files, not as one file's name. Give the name of one file.");
+}
+
 Found TooLong(Job&, Subject& subject) {
   if (subject.full.size() <= kLongestPath) return std::nullopt;
   return Refuse(subject, "its full path has " + std::to_string(subject.full.size()) +
@@ -183,19 +195,10 @@ Found TheMapItself(Job& job, Subject& subject) {
                              "another destination.");
 }
 
-// "MyMap protected.w3m" for the map "MyMap.w3m".
-std::wstring SuggestedName(std::wstring_view map) {
-  std::wstring_view name = NameOf(map);
-  const size_t dot = name.find_last_of(L'.');
-  const std::wstring_view extension = dot == std::wstring_view::npos ? L".w3m" : name.substr(dot);
-  if (dot != std::wstring_view::npos) name = name.substr(0, dot);
-  return std::wstring(name) + L" protected" + std::wstring(extension);
-}
-
 Found AFolder(Job& job, Subject& subject) {
   if (!job.host.FolderExists(subject.full)) return std::nullopt;
   return Refuse(subject, "it is a folder. Name a file in it, such as " +
-                             QuotedUtf8(JoinPath(subject.full, SuggestedName(job.map().full))) +
+                             QuotedUtf8(JoinPath(subject.full, ProtectedCopyName(job.map().full))) +
                              ".");
 }
 
@@ -203,6 +206,16 @@ Found NoFolder(Job& job, Subject& subject) {
   const std::wstring folder = FolderOf(subject.full);
   if (job.host.FolderExists(folder)) return std::nullopt;
   return Refuse(subject, "its folder " + QuotedUtf8(folder) + " does not exist.");
+}
+
+// The job copies the map with the command interpreter's copy, which takes a folder as all the
+// files in it, and reports a missing map only once the script has run.
+Found NoMapFile(Job& job, Subject& subject) {
+  if (job.host.FolderExists(subject.full)) {
+    return Refuse(subject, "it is a folder, not a map. Choose a map file in it.");
+  }
+  if (job.host.FileExists(subject.full)) return std::nullopt;
+  return Refuse(subject, "there is no file there.");
 }
 
 std::vector<std::wstring> Split(const std::wstring& list) {
@@ -219,31 +232,56 @@ std::vector<std::wstring> Split(const std::wstring& list) {
 }
 
 // A program as the command interpreter finds it: the name as given when it has an
-// extension, else with each of PATHEXT's extensions.
-bool ProgramAt(Job& job, const std::wstring& full) {
-  if (NameOf(full).find(L'.') != std::wstring_view::npos && job.host.FileExists(full)) return true;
+// extension, else with each of PATHEXT's extensions. Nothing when there is none.
+std::optional<std::wstring> ProgramAt(Job& job, const std::wstring& full) {
+  if (NameOf(full).find(L'.') != std::wstring_view::npos && job.host.FileExists(full)) return full;
   std::wstring extensions = job.host.Environment(L"PATHEXT");
   if (extensions.empty()) extensions = L".COM;.EXE;.BAT;.CMD";
   for (const auto& extension : Split(extensions)) {
-    if (job.host.FileExists(full + extension)) return true;
+    if (job.host.FileExists(full + extension)) return full + extension;
   }
-  return false;
+  return std::nullopt;
 }
 
 // A bare name is looked for in the current folder, the program folder, and then along PATH.
 Found NoSuchProgram(Job& job, Subject& subject) {
   if (!IsBareName(subject.text)) {
-    if (ProgramAt(job, subject.full)) return std::nullopt;
+    if (auto found = ProgramAt(job, subject.full)) {
+      subject.program = std::move(*found);
+      return std::nullopt;
+    }
     return Refuse(subject, "there is no program file there.");
   }
   std::vector<std::wstring> folders{job.paths.program_folder};
   for (auto& folder : Split(job.host.Environment(L"PATH"))) folders.push_back(std::move(folder));
   for (const auto& folder : folders) {
-    if (ProgramAt(job, JoinPath(folder, subject.text))) return std::nullopt;
+    if (auto found = ProgramAt(job, JoinPath(folder, subject.text))) {
+      subject.program = std::move(*found);
+      return std::nullopt;
+    }
   }
   return Refuse(subject,
                 "there is no program of that name in the program folder or in a folder of "
                 "PATH.");
+}
+
+bool EndsWithIgnoringCase(std::wstring_view text, std::wstring_view ending) {
+  if (text.size() < ending.size()) return false;
+  const auto lower = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? c + 32 : c; };
+  return std::ranges::equal(text.substr(text.size() - ending.size()), ending, {}, lower, lower);
+}
+
+// A batch file run from the job's script without "call" takes the script's place: the
+// script never comes back to its move.
+Found BatchArchiver(Job&, Subject& subject) {
+  if (!EndsWithIgnoringCase(subject.program, L".bat") &&
+      !EndsWithIgnoringCase(subject.program, L".cmd")) {
+    return std::nullopt;
+  }
+  return Refuse(subject, "it runs the batch file " + QuotedUtf8(subject.program) +
+                             ". The job's script would not come back from it, so the protected "
+                             "copy would stay in c:\\temp.w3m and never reach the destination. "
+                             "Choose the archiver's program file (.exe) itself.");
 }
 
 struct Row {
@@ -262,12 +300,15 @@ constexpr Row kRefusals[] = {
     {kPaths | kFolder, BreaksOutOfQuotes},
     {kPaths | kFolder, OutsideCodePage},
     {kPaths, Unresolvable},
+    {kPaths, Wildcard},
     {kPaths, TooLong},
     {kMap | kDestination, OwnFileOfTheJob},
     {kDestination, TheMapItself},
     {kDestination, AFolder},
     {kDestination, NoFolder},
     {kArchiver, NoSuchProgram},
+    {kArchiver, BatchArchiver},
+    {kMap, NoMapFile},
 };
 
 std::vector<OwnFile> OwnFiles(const JobPaths& paths, JobHost& host) {
@@ -294,11 +335,11 @@ struct ResolvedPaths {
 Result<ResolvedPaths, Refusal> CheckAll(const JobPaths& paths, JobHost& host) {
   Job job{paths,
           host,
-          {{{kJob, "job", {}, {}, {}},
-            {kArchiver, "archiver path", paths.archiver, {}, {}},
-            {kMap, "map path", paths.source, {}, {}},
-            {kDestination, "destination path", paths.destination, {}, {}},
-            {kFolder, "program folder", paths.program_folder, {}, {}}}},
+          {{{kJob, "job", {}, {}, {}, {}},
+            {kArchiver, "archiver path", paths.archiver, {}, {}, {}},
+            {kMap, "map path", paths.source, {}, {}, {}},
+            {kDestination, "destination path", paths.destination, {}, {}, {}},
+            {kFolder, "program folder", paths.program_folder, {}, {}, {}}}},
           {}};
   for (const Row& row : kRefusals) {
     if (row.check == OwnFileOfTheJob && job.own_files.empty())

@@ -40,6 +40,21 @@ std::wstring_view NameOf(std::wstring_view path) {
   return end == std::wstring_view::npos ? path : path.substr(end + 1);
 }
 
+std::wstring ProtectedCopyName(std::wstring_view map) {
+  std::wstring_view name = NameOf(map);
+  const size_t dot = name.find_last_of(L'.');
+  const std::wstring_view extension = dot == std::wstring_view::npos ? L".w3m" : name.substr(dot);
+  if (dot != std::wstring_view::npos) name = name.substr(0, dot);
+  return std::wstring(name) + L" protected" + std::wstring(extension);
+}
+
+std::wstring ProtectedCopyPath(std::wstring_view full_map) {
+  if (full_map.find_first_of(L"\\/") == std::wstring_view::npos) {
+    return ProtectedCopyName(full_map);
+  }
+  return JoinPath(FolderOf(full_map), ProtectedCopyName(full_map));
+}
+
 Result<std::wstring> ResolveForScript(std::wstring_view path, std::wstring_view program_folder) {
   const bool unc = path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]);
   if (unc && path.size() >= 4 && (path[2] == L'?' || path[2] == L'.') && IsSeparator(path[3])) {

@@ -27,4 +27,11 @@ std::wstring FolderOf(std::wstring_view full_path);
 // The last part of a path, after its last separator or drive colon.
 std::wstring_view NameOf(std::wstring_view path);
 
+// The name suggested for the protected copy of a map: "MyMap protected.w3x" for
+// "C:\maps\MyMap.w3x"; a map without an extension gets ".w3m".
+std::wstring ProtectedCopyName(std::wstring_view map);
+
+// The protected copy's suggested full path: that name, in the map's folder.
+std::wstring ProtectedCopyPath(std::wstring_view full_map);
+
 }  // namespace veltrane

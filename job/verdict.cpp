@@ -29,7 +29,7 @@ std::string WhyUnprotected(const ProtectionCheck& check) {
     case Protection::kNoPlaceholder:
       return "it has no war3map.wtg (the archiver did not add it)";
     case Protection::kNotArchive:
-      return "it is not a map archive (" + check.why_not_archive + ")";
+      return "it is not a Warcraft III map";
     case Protection::kTraceLeft:
       return "its old trigger data is still inside the file, in space the archive no longer "
              "uses, where archive tools can read it (the archiver did not clear it); the bundled "

@@ -13,6 +13,10 @@ bool IsOption(std::wstring_view argument) {
   return argument.starts_with(L'-');
 }
 
+bool AsksForHelp(std::wstring_view argument) {
+  return argument == L"--help" || argument == L"-h" || argument == L"/?";
+}
+
 Result<> TakePath(CommandLine& line, const std::wstring& path) {
   if (!line.map) {
     line.map = path;
@@ -32,6 +36,11 @@ Result<CommandLine> ParseCommandLine(std::span<const std::wstring> arguments) {
   bool only_paths = false;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::wstring& argument = arguments[i];
+    if (!only_paths && AsksForHelp(argument)) {
+      CommandLine help;
+      help.help = true;
+      return help;
+    }
     if (only_paths || !IsOption(argument)) {
       if (auto taken = TakePath(line, argument); !taken) return taken.error();
     } else if (argument == L"--") {

@@ -19,6 +19,7 @@ struct CommandLine {
   std::optional<std::wstring> destination;  // fills the destination box
   bool start = false;                       // starts the job once the window is shown
   bool restarted = false;  // this instance was started by "Restart as administrator"
+  bool help = false;       // --help, -h or /?: the usage is shown, and nothing else is done
 };
 
 // Marks the instance that "Restart as administrator" starts; not for users, so not in the
@@ -27,14 +28,17 @@ inline constexpr std::wstring_view kRestartedOption = L"--restarted-as-administr
 
 inline constexpr std::string_view kUsage =
     "Usage: veltrane.exe [--archiver PATH] [--start] [--] [MAP [DESTINATION]]\n"
+    "       veltrane.exe --help | -h | /?\n"
     "\n"
-    "MAP is the map to protect, DESTINATION where its protected copy goes.\n"
+    "MAP is the map to protect, DESTINATION where its protected copy goes (by default\n"
+    "\"<MAP's name> protected\" beside the map).\n"
     "--archiver PATH names the archiver; it is remembered as if typed.\n"
     "--start starts the job once the window is shown.\n"
     "After --, every argument is a path, even one that starts with \"-\".";
 
-// Reads the arguments that follow the program's name. An unknown option, an option without
-// its value, or more than two paths fails with a message that ends with the usage.
+// Reads the arguments that follow the program's name. A request for help before "--" wins
+// over anything else. An unknown option, an option without its value, or more than two
+// paths fails with a message that ends with the usage.
 Result<CommandLine> ParseCommandLine(std::span<const std::wstring> arguments);
 
 // The arguments of the instance that "Restart as administrator" starts: the three box texts

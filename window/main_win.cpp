@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/system_error_win.h"
+#include "common/text.h"
 #include "job/job_host_win.h"
 #include "window/command_line.h"
 #include "window/elevation_win.h"
@@ -18,6 +19,16 @@ namespace {
 
 // The exit code of a command line that can't be read: the usage was shown, nothing ran.
 constexpr int kUsageExitCode = 2;
+
+// The usage, asked for: an information box, and the program ends with 0.
+int ShowUsage() {
+  const std::wstring usage = veltrane::FromUtf8(veltrane::kUsage);
+  const std::wstring caption(veltrane::kWindowCaption);
+  if (MessageBoxW(nullptr, usage.c_str(), caption.c_str(), MB_OK | MB_ICONINFORMATION) == 0) {
+    return 1;
+  }
+  return 0;
+}
 
 int Refuse(const std::string& message) {
   veltrane::ShowError(nullptr, message);
@@ -82,6 +93,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int show_command) {
     veltrane::ShowError(nullptr, line.message());
     return kUsageExitCode;
   }
+  if (line->help) return ShowUsage();
   const auto executable = veltrane::ExecutablePath();
   if (!executable) return Refuse(executable.message());
   const auto folder = veltrane::ProgramFolder();

@@ -4,6 +4,8 @@
 
 #include "common/system_error_win.h"
 #include "common/text.h"
+#include "window/destination_rule.h"
+#include "window/foreground_win.h"
 #include "window/job_watch_win.h"
 #include "window/setting_win.h"
 
@@ -88,11 +90,9 @@ Result<> MainWindow::Create(int show_command, const CommandLine& line) {
 
 void MainWindow::ApplyCommandLine(const CommandLine& line) {
   restarted_ = line.restarted;
-  const std::pair<ControlId, const std::optional<std::wstring>*> given[] = {
-      {kArchiverBox, &line.archiver}, {kMapBox, &line.map}, {kDestinationBox, &line.destination}};
-  for (const auto& [box, text] : given) {
-    if (*text) SetDlgItemTextW(hwnd_, box, (*text)->c_str());
-  }
+  if (line.archiver) SetDlgItemTextW(hwnd_, kArchiverBox, line.archiver->c_str());
+  if (line.map) SetMap(*line.map);
+  if (line.destination) SetDlgItemTextW(hwnd_, kDestinationBox, line.destination->c_str());
   // Posted, so that the job starts once the window shows; should the post fail, it starts now.
   if (line.start && !PostMessageW(hwnd_, kStartRequestedMessage, 0, 0)) OnStart();
 }
@@ -229,6 +229,9 @@ LRESULT MainWindow::Handle(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam
       // The session ends the process without destroying the window: store now.
       if (wparam) StoreSettingOnce(false);
       return 0;
+    case WM_TIMER:
+      if (wparam == kFrontTimer) KeepBoxInFront();
+      return 0;
     case kJobEndedMessage:
       OnJobEnded();
       return 0;
@@ -310,7 +313,17 @@ void MainWindow::OnDropFiles(HDROP drop) {
   if (path.empty()) return;
   const HWND under = ChildWindowFromPointEx(hwnd_, point, CWP_SKIPINVISIBLE);
   const int control = under != nullptr && under != hwnd_ ? GetDlgCtrlID(under) : 0;
-  if (const auto box = BoxForDrop(control, path)) SetDlgItemTextW(hwnd_, *box, path.c_str());
+  const auto box = BoxForDrop(control, path);
+  if (box == kMapBox) return SetMap(path);
+  if (box) SetDlgItemTextW(hwnd_, *box, path.c_str());
+}
+
+// A map set by the command line, a drop or the picker names its protected copy beside it,
+// while the destination box holds none of the user's own.
+void MainWindow::SetMap(const std::wstring& path) {
+  const auto destination = DestinationForMap(Text(kMapBox), path, Text(kDestinationBox));
+  SetDlgItemTextW(hwnd_, kMapBox, path.c_str());
+  if (destination) SetDlgItemTextW(hwnd_, kDestinationBox, destination->c_str());
 }
 
 // The facts are taken as the script ends; a report that comes while a picker or a message
@@ -341,7 +354,11 @@ void MainWindow::OnBrowse(size_t row) {
   auto chosen = pickers_[row].Show(hwnd_);
   --modal_open_;
   if (!chosen) return ShowFailure(chosen.message());
-  if (chosen->has_value()) SetDlgItemTextW(hwnd_, box, (*chosen)->c_str());
+  if (box == kMapBox && chosen->has_value()) {
+    SetMap(**chosen);
+  } else if (chosen->has_value()) {
+    SetDlgItemTextW(hwnd_, box, (*chosen)->c_str());
+  }
   ShowPendingReport();
 }
 
@@ -390,21 +407,41 @@ void ShowError(HWND owner, std::string_view message) {
 }
 
 // A report or a refusal, shown in front: a job's console may have taken the foreground, and
-// a box behind it would take no keys.
+// a box behind it would take no keys. The console may also give the foreground away only
+// after the box shows, when it closes (to no window at all): so while the box is open, a
+// timer on this thread puts it in front again for a while. Should the timer not start, the
+// box is in front as far as the first try got it.
 bool MainWindow::ShowInFront(std::string_view text, UINT icon) {
   BringToFront();
   const std::wstring caption(kWindowCaption);
   ++modal_open_;
+  front_ticks_left_ = kFrontTicks;
+  flashed_ = false;
+  const bool keeping = SetTimer(hwnd_, kFrontTimer, kFrontTickMs, nullptr) != 0;
   const int shown =
       MessageBoxW(hwnd_, FromUtf8(text).c_str(), caption.c_str(), MB_OK | MB_SETFOREGROUND | icon);
+  if (keeping) KillTimer(hwnd_, kFrontTimer);
   --modal_open_;
   return shown != 0;
 }
 
-// Where Windows refuses this process the foreground, the taskbar button flashes until the
-// window is activated.
+// One tick of the timer: the open box takes the foreground when it is free (see
+// TakeFreeForeground); where Windows refuses, the taskbar button flashes.
+void MainWindow::KeepBoxInFront() {
+  if (--front_ticks_left_ <= 0) KillTimer(hwnd_, kFrontTimer);
+  const HWND box = OpenBoxOf(hwnd_);
+  if (box != nullptr && !TakeFreeForeground(box)) Flash();
+}
+
 void MainWindow::BringToFront() {
-  if (SetForegroundWindow(hwnd_)) return;
+  if (!SetForegroundWindow(hwnd_)) Flash();
+}
+
+// Where Windows refuses this process the foreground, the taskbar button flashes until the
+// window is activated; once per box.
+void MainWindow::Flash() {
+  if (flashed_) return;
+  flashed_ = true;
   FLASHWINFO flash{sizeof flash, hwnd_, FLASHW_ALL | FLASHW_TIMERNOFG, 0, 0};
   FlashWindowEx(&flash);
 }

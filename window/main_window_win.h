@@ -42,6 +42,11 @@ struct MainWindowDeps {
 // window is shown.
 inline constexpr UINT kStartRequestedMessage = WM_APP + 2;
 
+// The timer that keeps a box in front while a job's console closes: every 50 ms for 3 s.
+inline constexpr UINT_PTR kFrontTimer = 1;
+inline constexpr UINT kFrontTickMs = 50;
+inline constexpr int kFrontTicks = 60;
+
 // The program's only window: three path boxes with their pickers, "Start!" and "Quit".
 class MainWindow {
  public:
@@ -70,6 +75,7 @@ class MainWindow {
   void AskToRunAsAdministrator(const Refusal& refusal);
   void RestartAsAdministrator();
   void OnDropFiles(HDROP drop);
+  void SetMap(const std::wstring& path);
   void AcceptDrops();
   void OnJobEnded();
   void ShowPendingReport();
@@ -89,6 +95,8 @@ class MainWindow {
   void ShowFailure(std::string_view message);
   bool ShowInFront(std::string_view text, UINT icon);
   void BringToFront();
+  void KeepBoxInFront();
+  void Flash();
 
   MainWindowDeps deps_;
   HWND hwnd_ = nullptr;
@@ -96,8 +104,10 @@ class MainWindow {
   HWND focus_before_deactivation_ = nullptr;
   int dpi_ = 96;
   bool setting_stored_ = false;
-  bool restarted_ = false;  // started by "Restart as administrator": refusals never ask
-  int modal_open_ = 0;      // pickers and message boxes open over the window
+  bool restarted_ = false;    // started by "Restart as administrator": refusals never ask
+  int modal_open_ = 0;        // pickers and message boxes open over the window
+  int front_ticks_left_ = 0;  // of the timer that keeps the open box in front
+  bool flashed_ = false;      // the taskbar button flashes for the open box
   std::optional<JobReport> pending_report_;
   std::array<FilePicker, kPathRows.size()> pickers_{FilePicker(*kPathRows[0].picker),
                                                     FilePicker(*kPathRows[1].picker),

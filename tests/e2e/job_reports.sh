@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The job's report on the real window under Wine, with the real command interpreter: each
 # way a job can go wrong gives a warning that says what the files show, never a success, or
-# is refused before anything is written; the script runs as "cmd.exe /d /s /c"; a
+# is refused before anything is written (a missing map, a missing destination folder); the script runs as "cmd.exe /d /s /c"; a
 # second "Start!" is refused while a job runs, a picker meanwhile does not lose the report,
 # and quitting while a script runs lets it finish. A copy that our archiver made and another
 # program then damaged is reported by the member it damaged.
@@ -66,7 +66,7 @@ expect_report "a member damaged after the archiver" "\"$DRV_ROOT_WIN\\damaged.w3
 
 printf 'an older protected copy' >"$DRV_ROOT/stale.w3m"
 job idle-archiver.exe missing.w3m stale.w3m
-expect_report "the copy failed" "could not copy" "not replaced" "not from this job"
+expect_report "a missing map" "Cannot use the map path" "there is no file there."
 drv_expect "the stale copy" "an older protected copy" "$(cat "$DRV_ROOT/stale.w3m")"
 
 job idle-archiver.exe map.w3m "no such folder\\out.w3m"

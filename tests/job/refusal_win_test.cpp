@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
                       },
                       "it is a folder. Name a file in it, such as "},
         RefusedOnDisk{"AnEmptyDestination", [](Place& p) { p.paths.destination.clear(); },
-                      "Cannot use the destination path \"\": it is empty."},
+                      "Cannot use the destination path: it is empty."},
         RefusedOnDisk{"AMissingDestinationFolder",
                       [](Place& p) { p.paths.destination = p.root / L"no such\\out.w3m"; },
                       "does not exist."},

@@ -13,10 +13,12 @@ using testing::FakeJobHost;
 const JobPaths kPaths{L"c:\\mpq2k\\mpq2k.exe", L"c:\\MyMap.w3m", L"c:\\MyMapProtected.w3m",
                       L"C:\\Tools\\Veltrane"};
 
-// A host on which kPaths pass every check: the archiver is there.
+// A host on which kPaths pass every check: the archiver and the maps are there.
 FakeJobHost ReadyHost() {
   FakeJobHost host;
   host.existing_files.insert(kPaths.archiver);
+  host.existing_files.insert(kPaths.source);
+  host.existing_files.insert(L"C:\\Tools\\Veltrane\\m.w3m");
   return host;
 }
 
@@ -91,7 +93,7 @@ INSTANTIATE_TEST_SUITE_P(
                                L"C:\\Tools\\Veltrane\\out.w3m"},
                       Accepted{"ProgramInADriveRoot",
                                {kPaths.archiver, L"m.w3m", L"out.w3m", L"C:\\"},
-                               Nothing,
+                               [](FakeJobHost& h) { h.existing_files.insert(L"C:\\m.w3m"); },
                                L"C:\\out.w3m"},
                       Accepted{"ArchiverAlongPath",
                                {L"mpqadd", L"m.w3m", L"c:\\out.w3m", L"C:\\Tools\\Veltrane"},
@@ -216,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
                               },
                               kFolderDenied},
                       Refused{"EmptyDestination", With(kDestinationBox, L""), Nothing,
-                              kCannotUseDestination + "\"\": it is empty."},
+                              "Cannot use the destination path: it is empty."},
                       Refused{"BlankMap", With(kMapBox, L"  "), Nothing,
                               "Cannot use the map path \"  \": it is empty."},
                       Refused{
@@ -319,6 +321,39 @@ INSTANTIATE_TEST_SUITE_P(
                               "Cannot use the archiver path \"c:\\mpq2k\\mpq2k.exe\": there is no "
                               "program file "
                               "there."},
+                      Refused{"AMapFolder", With(kMapBox, L"C:\\maps"),
+                              [](FakeJobHost& h) { h.folders.insert(L"C:\\maps"); },
+                              "Cannot use the map path \"C:\\maps\": it is a folder, not a map. "
+                              "Choose a map file in it."},
+                      Refused{"NoMapThere", With(kMapBox, L"c:\\missing.w3m"), Nothing,
+                              "Cannot use the map path \"c:\\missing.w3m\": there is no file "
+                              "there."},
+                      Refused{"AStarInTheMap", With(kMapBox, L"C:\\maps\\*.w3m"), Nothing,
+                              "Cannot use the map path \"C:\\maps\\*.w3m\": it contains * or ?, "
+                              "which the command interpreter reads as a pattern for many files, "
+                              "not as one file's name. Give the name of one file."},
+                      Refused{"AQuestionMarkInTheDestination", With(kDestinationBox, L"map?.w3x"),
+                              Nothing, kCannotUseDestination + "\"map?.w3x\": it contains * or ?",
+                              false},
+                      Refused{"AStarInTheArchiver", With(kArchiverBox, L"mpq*"), Nothing,
+                              "Cannot use the archiver path \"mpq*\": it contains * or ?", false},
+                      Refused{
+                          "ABatchArchiver", With(kArchiverBox, L"C:\\tools\\wrap.bat"),
+                          [](FakeJobHost& h) { h.existing_files.insert(L"C:\\tools\\wrap.bat"); },
+                          "Cannot use the archiver path \"C:\\tools\\wrap.bat\": it runs "
+                          "the batch file \"C:\\tools\\wrap.bat\". The job's script would "
+                          "not come back from it, so the protected copy would stay in "
+                          "c:\\temp.w3m and never reach the destination. Choose the "
+                          "archiver's program file (.exe) itself."},
+                      Refused{"ABatchArchiverAlongPathWithPathext", With(kArchiverBox, L"wrap"),
+                              [](FakeJobHost& h) {
+                                h.environment[L"PATH"] = L"C:\\bin";
+                                h.environment[L"PATHEXT"] = L".EXE;.CMD";
+                                h.existing_files.insert(L"C:\\bin\\wrap.CMD");
+                              },
+                              "Cannot use the archiver path \"wrap\": it runs the batch file "
+                              "\"C:\\bin\\wrap.CMD\".",
+                              false},
                       Refused{"NoArchiverAlongPath", With(kArchiverBox, L"mpq2k"),
                               [](FakeJobHost& h) {
                                 h.environment[L"PATH"] = L"C:\\bin";
@@ -379,6 +414,7 @@ TEST(RunJob, LatinLettersThatTheCodePageHoldsAreAccepted) {
   FakeJobHost host = ReadyHost();
   JobPaths paths = kPaths;
   paths.source = L"c:\\Cart\x00e9s.w3m";
+  host.existing_files.insert(paths.source);
   ASSERT_TRUE(RunJob(paths, host));
   EXPECT_NE(Steps(host)[2].bytes.find("Cart\xe9s.w3m"), std::string::npos);
 }

@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
              false,
              "plain text, no archive",
              false,
-             {"not protected", "not a map archive", "It replaced the file"}},
+             {"not protected", "not a Warcraft III map", "It replaced the file"}},
         Case{"OldTriggerDataLeftInTheFile",
              kOld,
              kNew,

@@ -18,6 +18,7 @@ struct ParseCase {
   Text archiver = {}, map = {}, destination = {};
   bool start = false;
   bool restarted = false;
+  bool help = false;
 };
 
 TEST(CommandLineTest, OptionsAndPathsInAnyOrderFillTheBoxesAndAnythingElseGivesTheUsage) {
@@ -73,7 +74,19 @@ TEST(CommandLineTest, OptionsAndPathsInAnyOrderFillTheBoxesAndAnythingElseGivesT
       {"a missing value", {L"a.w3m", L"--archiver"}, "The option --archiver needs a path."},
       {"three paths", {L"a.w3m", L"b.w3m", L"c.w3m"}, "Too many paths: \"c.w3m\""},
       {"three paths after --", {L"--", L"a", L"b", L"--"}, "Too many paths: \"--\""},
-      {"an unknown option", {L"--help"}, "Unknown option \"--help\"."},
+      {"an unknown option", {L"--bogus"}, "Unknown option \"--bogus\"."},
+      {"--help", {L"--help"}, nullptr, {}, {}, {}, false, false, true},
+      {"-h after a path", {L"a.w3m", L"-h"}, nullptr, {}, {}, {}, false, false, true},
+      {"/? wins over a bad option after it",
+       {L"/?", L"--bogus"},
+       nullptr,
+       {},
+       {},
+       {},
+       false,
+       false,
+       true},
+      {"/? after -- is a path", {L"--", L"/?"}, nullptr, {}, L"/?", {}},
       {"a single dash is an option", {L"-s", L"a.w3m"}, "Unknown option \"-s\"."},
       {"options are spelled exactly", {L"--Start"}, "Unknown option \"--Start\"."},
       {"a value joined by =", {L"--archiver=x.exe"}, "Unknown option \"--archiver=x.exe\"."},
@@ -93,6 +106,7 @@ TEST(CommandLineTest, OptionsAndPathsInAnyOrderFillTheBoxesAndAnythingElseGivesT
     EXPECT_EQ(parsed->destination, c.destination);
     EXPECT_EQ(parsed->start, c.start);
     EXPECT_EQ(parsed->restarted, c.restarted);
+    EXPECT_EQ(parsed->help, c.help);
   }
 }
 

@@ -7,6 +7,8 @@
 //   --focus   the control id of the child that has the keyboard focus, or "none"
 //   --rect N  the screen rectangle of the child with control id N: "left top width height"
 //   --hwnd    the window handle in hex
+//   --foreground  "yes" when the window is the foreground window, else "no" and what is
+//             (its class and caption, or "nothing")
 //   --close   posts WM_CLOSE to the window, as its close box does
 //   --move X Y moves the window's top left corner to the screen point (X, Y), as a drag does
 // --wait S waits up to S seconds for a visible window with that caption to exist.
@@ -21,7 +23,7 @@
 
 namespace {
 
-enum class Action { kList, kText, kRect, kFocus, kHwnd, kClose, kMove };
+enum class Action { kList, kText, kRect, kFocus, kHwnd, kClose, kMove, kForeground };
 
 struct Options {
   std::wstring title;
@@ -55,7 +57,8 @@ void WriteError(std::wstring_view text) {
 
 constexpr std::wstring_view kUsage =
     L"usage: peek.exe [--pid N] [--exe PATH] [--class NAME] [--wait SECONDS]\n"
-    L"                [--text ID | --rect ID | --focus | --hwnd | --close | --move X Y]\n"
+    L"                [--text ID | --rect ID | --focus | --hwnd | --close | --move X Y |\n"
+    L"                 --foreground]\n"
     L"                CAPTION\n";
 
 std::optional<Options> ParseArguments(int argc, wchar_t** argv) {
@@ -80,6 +83,8 @@ std::optional<Options> ParseArguments(int argc, wchar_t** argv) {
       options.control_id = static_cast<int>(std::wcstol(argv[++i], nullptr, 10));
     } else if (arg == L"--focus") {
       options.action = Action::kFocus;
+    } else if (arg == L"--foreground") {
+      options.action = Action::kForeground;
     } else if (arg == L"--hwnd") {
       options.action = Action::kHwnd;
     } else if (arg == L"--close") {
@@ -261,6 +266,17 @@ int Run(const Options& options) {
     case Action::kClose:
       PostMessageW(window, WM_CLOSE, 0, 0);
       return 0;
+    case Action::kForeground: {
+      const HWND foreground = GetForegroundWindow();
+      if (foreground == window) {
+        WriteOut(L"yes\n");
+      } else if (foreground == nullptr) {
+        WriteOut(L"no: nothing\n");
+      } else {
+        WriteOut(L"no: " + ClassOf(foreground) + L" \"" + TextOf(foreground) + L"\"\n");
+      }
+      return 0;
+    }
     case Action::kMove:
       return SetWindowPos(window, nullptr, options.to.x, options.to.y, 0, 0,
                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)
