@@ -7,6 +7,7 @@
 #include "archiver/archive.h"
 #include "archiver/byte_io.h"
 #include "archiver/crypt.h"
+#include "archiver/game_view.h"
 #include "archiver/member.h"
 #include "archiver/side_files.h"
 
@@ -28,6 +29,7 @@ struct Piece {
 
 struct Work {
   Archive archive;
+  GameView view;  // of the archive as it was
   ByteSource& source;
   std::size_t original_blocks = 0;
   // Whether any hash entry changed. While none has, the hash table on disk stays valid and
@@ -38,15 +40,9 @@ struct Work {
   std::vector<std::uint32_t> freed_blocks;  // block entries no name refers to any more
 };
 
-// Where a block's stored bytes lie, as far as the block entry says.
-Span SpanOf(const Archive& archive, const BlockEntry& block) {
-  const std::uint64_t begin = archive.Absolute(block.position);
-  return {begin, begin + block.packed_size};
-}
-
-Span TableSpan(const Archive& archive, std::uint32_t position, std::size_t entries) {
-  const std::uint64_t begin = archive.Absolute(position);
-  return {begin, begin + std::uint64_t{entries} * kEntrySize};
+// Where the stored bytes of one of the archive's blocks lie, as far as the game may read them.
+Span SpanOf(const Work& work, std::uint32_t block) {
+  return ReachOf(work.archive, work.view, block);
 }
 
 // Appends an empty block entry; its index. A name entry that already holds that index pointed
@@ -91,7 +87,7 @@ void JoinLocales(Work& work, std::span<const std::uint32_t> slots, std::uint32_t
     work.archive.hashes[slot].block = block;
     work.hashes_changed = true;
     if (CountReferences(work.archive, old) > 0) continue;
-    work.dead.push_back(SpanOf(work.archive, work.archive.blocks[old]));
+    work.dead.push_back(SpanOf(work, old));
     work.archive.blocks[old] = BlockEntry{};
     work.freed_blocks.push_back(old);
   }
@@ -110,7 +106,7 @@ void StoreMember(Work& work, std::uint32_t block, std::span<const std::byte> con
                  const Packing& packing, const PackedSectors* previous = nullptr) {
   EncodedMember encoded = EncodeMember(content, work.archive.SectorSize(), packing, previous);
   BlockEntry& entry = work.archive.blocks[block];
-  if (block < work.original_blocks) work.dead.push_back(SpanOf(work.archive, entry));
+  if (block < work.original_blocks) work.dead.push_back(SpanOf(work, block));
   entry.packed_size = static_cast<std::uint32_t>(encoded.bytes.size());
   entry.size = static_cast<std::uint32_t>(content.size());
   entry.flags = encoded.flags;
@@ -254,9 +250,8 @@ std::vector<Span> LiveSpans(const Work& work) {
   for (const Piece& piece : work.pieces) {
     if (piece.block != Piece::kTable) rewritten[piece.block] = true;
   }
-  for (std::size_t i = 0; i < archive.blocks.size(); ++i) {
-    const BlockEntry& block = archive.blocks[i];
-    if (!rewritten[i] && (block.flags & kFlagExists)) live.push_back(SpanOf(archive, block));
+  for (std::uint32_t i = 0; i < archive.blocks.size(); ++i) {
+    if (!rewritten[i] && (archive.blocks[i].flags & kFlagExists)) live.push_back(SpanOf(work, i));
   }
   return live;
 }
@@ -293,8 +288,10 @@ Layout LayOut(const Work& work, std::vector<Span> live, std::uint64_t old_size) 
   for (const Piece& piece : work.pieces) sizes.push_back(piece.bytes.size());
   sizes.push_back(std::uint64_t{work.archive.blocks.size()} * kEntrySize);
   Layout layout;
-  layout.free =
-      FreeSpans(work.dead, std::move(live), work.archive.header_offset + kHeaderSize, old_size);
+  // Only the archive's own bytes are freed: neither the preamble before the header nor what
+  // follows the last byte the game reads (a signature) is ever written.
+  layout.free = FreeSpans(work.dead, std::move(live), work.archive.header_offset + kHeaderSize,
+                          work.view.archive_end);
   layout.settled = PlacePieces(sizes, layout.free, old_size);
   layout.final_size = old_size;
   for (std::size_t i = 0; i < sizes.size(); ++i) {
@@ -494,8 +491,19 @@ Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const Inpu
   plan.old_size = archive->file_size;
   plan.header_offset = archive->header_offset;
   plan.old_header = EncodeHeader(archive->header);
+  auto view = ReadGameView(source, *archive);
+  if (!view) return view.error();
+  if (auto block = MemberOverHeader(*archive, *view)) {
+    return CannotOn("add \"" + std::string(name) + "\" to archive", archive_path,
+                    "the data of block " + std::to_string(*block) +
+                        " shares bytes with the archive header, which the update rewrites; "
+                        "the archive is left as it was");
+  }
   const std::size_t original_blocks = archive->blocks.size();
-  Work work{std::move(*archive), source, original_blocks, false, {}, {}, {}};
+  // A hash table the header change or the writes past the end would alter is written anew.
+  const bool hash_must_move = HashTableMustMove(*archive);
+  Work work{
+      std::move(*archive), std::move(*view), source, original_blocks, hash_must_move, {}, {}, {}};
   auto stored = StoreAll(work, name, input, archive_path);
   if (!stored) return stored.error();
   auto planned = PlanWrites(work, plan, name, archive_path);
