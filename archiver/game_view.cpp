@@ -39,14 +39,32 @@ std::vector<std::uint32_t> FirstWords(const BlockEntry& block, std::uint64_t sec
   return words;
 }
 
-// How far the game may read a compressed member, from its stored sector offset table
-// `stored` (as much of it as lies in the file), or nothing when the table is none the game
-// could read. The game reads sector i from offset i to offset i + 1, so the largest offset
-// bounds it. A member of the single-unit form counts only when its first word is the table's
-// size. An enciphered table's key is found from that first word, as its name is not known
-// here; every key that gives a readable table is taken, and the furthest reach kept.
-std::optional<std::uint64_t> SectorReach(std::span<const std::byte> stored, const BlockEntry& block,
-                                         std::uint32_t sector_size, std::uint64_t sectors) {
+// How far the game may read a member, from its position: `furthest` bounds every byte it
+// may read, `end` is where a member the game reads whole ends (zero when it can't).
+struct Extent {
+  std::uint64_t furthest = 0;
+  std::uint64_t end = 0;
+};
+
+// Whether the table is one the game reads whole: it starts with its own size, and each
+// sector starts where the one before ends, no longer than a sector.
+bool Readable(std::span<const std::uint32_t> words, std::span<const std::uint32_t> first,
+              std::uint32_t sector_size) {
+  if (std::find(first.begin(), first.end(), words.front()) == first.end()) return false;
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    if (words[i] < words[i - 1] || words[i] - words[i - 1] > sector_size) return false;
+  }
+  return true;
+}
+
+// The extent a compressed member's sector offset table gives, from its stored words (as
+// many as lie in the file); nothing when no key deciphers it. The game reads sector i from
+// offset i to offset i + 1, so the largest offset bounds it. A member of the single-unit form
+// counts only when its first word is the table's size. An enciphered table's key is found
+// from that first word, as the member's name is not known here; every key that gives a
+// first sector the game could read is taken, and the furthest extent kept.
+std::optional<Extent> SectorExtent(std::span<const std::byte> stored, const BlockEntry& block,
+                                   std::uint32_t sector_size, std::uint64_t sectors) {
   std::vector<std::optional<std::uint32_t>> keys;
   const std::vector<std::uint32_t> first = FirstWords(block, sectors);
   if (block.flags & kFlagEncrypted) {
@@ -56,43 +74,47 @@ std::optional<std::uint64_t> SectorReach(std::span<const std::byte> stored, cons
   } else {
     keys.emplace_back();
   }
-  std::optional<std::uint64_t> reach;
+  std::optional<Extent> extent;
   for (const auto& key : keys) {
     const auto words = Decipher(stored, key, sector_size);
     if (!words) continue;
-    const bool single_unit = (block.flags & kFlagSingleUnit) != 0;
-    if (single_unit && std::find(first.begin(), first.end(), words->front()) == first.end()) {
-      continue;
-    }
-    reach =
-        std::max<std::uint64_t>(reach.value_or(0), *std::max_element(words->begin(), words->end()));
+    const bool readable = Readable(*words, first, sector_size);
+    if ((block.flags & kFlagSingleUnit) && !readable) continue;
+    Extent found{*std::max_element(words->begin(), words->end()), readable ? words->back() : 0u};
+    if (!extent) extent = Extent{};
+    extent->furthest = std::max(extent->furthest, found.furthest);
+    extent->end = std::max(extent->end, found.end);
   }
-  return reach;
+  return extent;
 }
 
-// How far the game may read `block` as its format gives it, from its position: the sector
-// offsets of a compressed member, the content size of a plain one. Never past `room`, the
-// bytes from the position to the file's end.
-Result<std::uint64_t> ReadExtent(ByteSource& source, const Archive& archive,
-                                 const BlockEntry& block, std::uint64_t room) {
+// The extent of `block` as its format gives it: the sector offsets of a compressed member,
+// the content size of a plain one. Never past `room`, the bytes from its position to the
+// file's end.
+Result<Extent> ReadExtent(ByteSource& source, const Archive& archive, const BlockEntry& block,
+                          std::uint64_t room) {
   const bool compressed = (block.flags & (kFlagImplode | kFlagCompress)) != 0;
-  if (!compressed || block.size == 0) return std::min<std::uint64_t>(block.size, room);
+  if (!compressed || block.size == 0) {
+    const std::uint64_t size = std::min<std::uint64_t>(block.size, room);
+    return Extent{size, size};
+  }
   const std::uint32_t sector_size = archive.SectorSize();
   const std::uint64_t sectors = (std::uint64_t{block.size} + sector_size - 1) / sector_size;
   // The table has a word per sector and one that ends the last; with sector CRCs, one more
   // that ends them.
   const std::uint64_t table_words = sectors + ((block.flags & kFlagSectorCrc) ? 2 : 1);
   const std::uint64_t words = std::min<std::uint64_t>(table_words, room / 4);
-  if (words < 2) return std::min<std::uint64_t>(block.packed_size, room);
+  if (words < 2) return Extent{};
   std::vector<std::byte> stored(static_cast<std::size_t>(words * 4));
   auto read = source.ReadAt(archive.Absolute(block.position), stored);
   if (!read) return read.error();
-  const auto reach = SectorReach(stored, block, sector_size, sectors);
-  if (reach) return std::min(*reach, room);
+  if (auto extent = SectorExtent(stored, block, sector_size, sectors)) {
+    return Extent{std::min(extent->furthest, room), std::min(extent->end, room)};
+  }
   // An enciphered sectored member whose key no first word gives might still be read by a
   // game that knows its name in a way not seen here: nothing after it is taken as free.
   const bool unknown = (block.flags & kFlagEncrypted) && !(block.flags & kFlagSingleUnit);
-  return unknown ? room : std::min<std::uint64_t>(block.packed_size, room);
+  return unknown ? Extent{room, room} : Extent{};
 }
 
 std::vector<bool> NamedBlocks(const Archive& archive) {
@@ -174,8 +196,9 @@ Result<GameView> ReadGameView(ByteSource& source, const Archive& archive) {
     if (!view.named[i] || start >= archive.file_size) continue;
     auto extent = ReadExtent(source, archive, block, archive.file_size - start);
     if (!extent) return extent.error();
-    view.reach[i] = static_cast<std::uint32_t>(std::max<std::uint64_t>(block.packed_size, *extent));
-    view.archive_end = std::max(view.archive_end, start + *extent);
+    view.reach[i] =
+        static_cast<std::uint32_t>(std::max<std::uint64_t>(block.packed_size, extent->furthest));
+    view.archive_end = std::max(view.archive_end, start + extent->end);
   }
   return view;
 }
