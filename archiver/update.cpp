@@ -36,8 +36,9 @@ struct Work {
   // is not written again.
   bool hashes_changed = false;
   std::vector<Piece> pieces;
-  std::vector<Span> dead;                   // what the update stops using
-  std::vector<std::uint32_t> freed_blocks;  // block entries no name refers to any more
+  std::vector<Span> dead;                       // what the update stops using
+  std::vector<std::uint32_t> freed_blocks;      // block entries no name refers to any more
+  std::optional<std::uint32_t> listfile_block;  // (listfile)'s, when the archive has one
 };
 
 // Where the stored bytes of one of the archive's blocks lie, as far as the game may read them.
@@ -353,6 +354,53 @@ HeaderBytes NewHeader(const Work& work, std::optional<std::uint64_t> hash, std::
   return EncodeHeader(header);
 }
 
+// What a trial move changes, to be put back when it doesn't help.
+struct Undo {
+  std::size_t pieces = 0;
+  std::size_t dead = 0;
+  bool hashes_changed = false;
+  std::uint32_t block = 0;
+  BlockEntry entry;
+};
+
+Undo MarkOf(const Work& work, std::uint32_t block = 0) {
+  const BlockEntry entry =
+      block < work.archive.blocks.size() ? work.archive.blocks[block] : BlockEntry{};
+  return {work.pieces.size(), work.dead.size(), work.hashes_changed, block, entry};
+}
+
+// Lays out again after a trial move: kept when the archive then ends sooner, else undone.
+void KeepIfShorter(Work& work, Layout& layout, std::uint64_t old_size, const Undo& undo) {
+  Layout moved = LayOut(work, LiveSpans(work), old_size);
+  if (moved.final_size < layout.final_size) {
+    layout = std::move(moved);
+    return;
+  }
+  work.pieces.resize(undo.pieces);
+  work.dead.resize(undo.dead);
+  work.hashes_changed = undo.hashes_changed;
+  if (undo.block < work.archive.blocks.size()) work.archive.blocks[undo.block] = undo.entry;
+}
+
+// (listfile) written anew with its sectors as they are stored, unless the update writes it
+// anyway or it doesn't read; whether it was.
+Result<bool> RewriteListfile(Work& work, std::uint32_t block) {
+  if (std::any_of(work.pieces.begin(), work.pieces.end(),
+                  [&](const Piece& piece) { return piece.block == block; })) {
+    return false;
+  }
+  const BlockEntry entry = work.archive.blocks[block];
+  auto stored = ReadStoredBytes(work.source, work.archive, entry);
+  if (!stored) return stored.error();
+  auto sectors = ReadPackedSectors(*stored, work.archive, entry, kListfileName);
+  auto content =
+      sectors ? DecodePackedSectors(*sectors, entry, work.archive.SectorSize(), kListfileName)
+              : DecodeMember(*stored, work.archive, entry, kListfileName);
+  if (!content) return false;
+  StoreMember(work, block, *content, kSideFilePacking, sectors ? &*sectors : nullptr);
+  return true;
+}
+
 // Lays out the pieces and tables and fills the plan.
 Result<void> PlanWrites(Work& work, UpdatePlan& plan, std::string_view name,
                         std::string_view archive_path) {
@@ -364,17 +412,19 @@ Result<void> PlanWrites(Work& work, UpdatePlan& plan, std::string_view name,
   // block table, so that a rewritten (attributes) a few bytes longer than before fits in
   // neither. Written anew as well, it frees one run that all of them can share.
   if (!work.hashes_changed && layout.final_size > plan.old_size) {
+    const Undo undo = MarkOf(work);
     work.hashes_changed = true;
     auto read = MoveHashTable(work);
     if (!read) return read;
-    Layout moved = LayOut(work, LiveSpans(work), plan.old_size);
-    if (moved.final_size < layout.final_size) {
-      layout = std::move(moved);
-    } else {
-      work.hashes_changed = false;
-      work.pieces.pop_back();
-      work.dead.pop_back();
-    }
+    KeepIfShorter(work, layout, plan.old_size, undo);
+  }
+  // (listfile) usually stands just before that run: moved into a freed place elsewhere (the
+  // replaced member's), its own place joins the run.
+  if (layout.final_size > plan.old_size && work.listfile_block) {
+    const Undo undo = MarkOf(work, *work.listfile_block);
+    auto moved = RewriteListfile(work, *work.listfile_block);
+    if (!moved) return moved.error();
+    if (*moved) KeepIfShorter(work, layout, plan.old_size, undo);
   }
   if (layout.staged_end > kMaxArchiveBytes) {
     return CannotOn("add \"" + std::string(name) + "\" to archive", archive_path,
@@ -502,8 +552,17 @@ Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const Inpu
   const std::size_t original_blocks = archive->blocks.size();
   // A hash table the header change or the writes past the end would alter is written anew.
   const bool hash_must_move = HashTableMustMove(*archive);
-  Work work{
-      std::move(*archive), std::move(*view), source, original_blocks, hash_must_move, {}, {}, {}};
+  std::optional<std::uint32_t> listfile;
+  if (auto slot = FindMember(*archive, kListfileName)) listfile = archive->hashes[*slot].block;
+  Work work{std::move(*archive),
+            std::move(*view),
+            source,
+            original_blocks,
+            hash_must_move,
+            {},
+            {},
+            {},
+            listfile};
   auto stored = StoreAll(work, name, input, archive_path);
   if (!stored) return stored.error();
   auto planned = PlanWrites(work, plan, name, archive_path);
