@@ -53,9 +53,10 @@ struct GameView {
   // The blocks a name entry points at: only these are read by the game.
   std::vector<bool> named;
   // One past the last byte the game reads: the header, both tables (as far as the file
-  // goes) and every named member's data as its sector offsets or size give it. A recorded
-  // packed size is not taken: readers never look at it, and what follows the archive (a
-  // signature) may lie within it.
+  // goes) and every named member it reads whole, to the end its sector offsets or size
+  // give. A recorded packed size is not taken: readers never look at it, and what follows
+  // the archive (a signature) may lie within it. Nor is a member whose offsets are no table
+  // the game reads: its bytes are kept by its reach, but they end nothing.
   std::uint64_t archive_end = 0;
 };
 
