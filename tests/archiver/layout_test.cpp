@@ -11,6 +11,7 @@
 #include "archiver/archive.h"
 #include "archiver/byte_io.h"
 #include "archiver/crypt.h"
+#include "archiver/game_view.h"
 #include "storm_fixture.h"
 #include "tables.h"
 
@@ -24,7 +25,8 @@ const Bytes kTail = MakeContent(300, 90, false);  // a signature's place after t
 std::vector<MemberRecipe> MapMembers() {
   return {
       {"war3map.w3e", MakeContent(9000, 91)},
-      {"war3map.j", MakeContent(20000, 92)},
+      {"war3map.j", MakeContent(20000, 92), MPQ_FILE_COMPRESS | MPQ_FILE_SECTOR_CRC,
+       MPQ_COMPRESSION_ZLIB},
       {"war3map.mmp", MakeContent(3000, 93, false), 0, 0},
       {"war3map.wts", MakeContent(5000, 94), MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED,
        MPQ_COMPRESSION_ZLIB},
@@ -138,6 +140,7 @@ std::vector<LayoutCase> LayoutCases() {
       {"HashTableOverHeader", HashTableOverHeader},
       {"CompressedDataPastPackedSize", [](Map& m) { DataPastPackedSize(m, "war3map.j", 100); }},
       {"PlainDataPastPackedSize", [](Map& m) { DataPastPackedSize(m, "war3map.mmp", 100); }},
+      {"SectorCrcsPastPackedSize", [](Map& m) { DataPastPackedSize(m, "war3map.j", 10); }},
       {"DecoyHeaderBefore", DecoyHeader},
       {"MemberOverHeader",
        [](Map& m) {
@@ -217,6 +220,7 @@ TEST_P(GameLayout, ReplacesWithEveryOtherMemberIntactOrRefusesUntouched) {
   for (const auto& member : MapMembers()) {
     if (member.name == "war3map.wtg") continue;
     EXPECT_EQ(StormRead(path, member.name), member.content) << member.name;
+    EXPECT_EQ(StormVerify(path, member.name), 0u) << member.name;
   }
   EXPECT_EQ(StormRead(path, "war3map.wtg"), Bytes{});
   if (c.locales) {
@@ -229,6 +233,38 @@ INSTANTIATE_TEST_SUITE_P(Maps, GameLayout, testing::ValuesIn(LayoutCases()),
                          [](const testing::TestParamInfo<LayoutCase>& info) {
                            return info.param.label;
                          });
+
+// In an archive StormLib writes, every member's data ends where its packed size says: the
+// reach read from its sector offsets is that, enciphered (its key found from the table's
+// first word) or not, whatever its form.
+TEST(GameReach, OfEachStoredFormIsItsPackedSize) {
+  const std::uint32_t forms[] = {
+      MPQ_FILE_COMPRESS,
+      MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED,
+      MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED | MPQ_FILE_FIX_KEY,
+      MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED | MPQ_FILE_SECTOR_CRC,
+      MPQ_FILE_COMPRESS | MPQ_FILE_SINGLE_UNIT | MPQ_FILE_ENCRYPTED,
+      MPQ_FILE_IMPLODE | MPQ_FILE_ENCRYPTED,
+      MPQ_FILE_ENCRYPTED,
+  };
+  TempDir dir;
+  ArchiveRecipe recipe;
+  for (std::uint32_t flags : forms) {
+    recipe.members.push_back(
+        {"member" + std::to_string(flags), MakeContent(9000, flags), flags, MPQ_COMPRESSION_ZLIB});
+  }
+  CreateArchive(dir / "map.w3m", recipe);
+  const Bytes bytes = ReadBytes(dir / "map.w3m");
+  const Archive archive = *ParseArchive(bytes, "map.w3m");
+  MemorySource source(bytes);
+  const GameView view = *ReadGameView(source, archive);
+  EXPECT_EQ(view.archive_end, bytes.size());
+  for (std::uint32_t flags : forms) {
+    const std::uint32_t block =
+        archive.hashes[*FindMember(archive, "member" + std::to_string(flags))].block;
+    EXPECT_EQ(view.reach[block], archive.blocks[block].packed_size) << std::hex << flags;
+  }
+}
 
 }  // namespace
 }  // namespace veltrane::mpq::test
