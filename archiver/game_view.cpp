@@ -153,7 +153,7 @@ Result<std::vector<std::byte>> ReadTableAsGame(ByteSource& source, std::uint64_t
                                                const char* what, std::string_view path) {
   const std::uint64_t bytes = std::uint64_t{count} * kEntrySize;
   const bool cut = position > file_size || bytes > file_size - position;
-  if (position >= file_size || (cut && count > kMostCutTableEntries)) {
+  if (cut && (position >= file_size || count > kMostCutTableEntries)) {
     return CannotOn("read archive", path,
                     std::string("the ") + what + " (" + std::to_string(count) +
                         " entries at offset " + std::to_string(position) +
