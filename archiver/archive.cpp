@@ -5,30 +5,10 @@
 #include "archiver/byte_io.h"
 #include "archiver/crypt.h"
 #include "archiver/file.h"
+#include "archiver/game_view.h"
 
 namespace veltrane::mpq {
 namespace {
-
-// The header search reads the file in chunks that grow to this size (a multiple of 512).
-constexpr std::size_t kFirstScanChunk = 4 << 10;
-constexpr std::size_t kMaxScanChunk = 64 << 10;
-
-// The first 512-byte boundary holding the header signature, as the game searches. Only the
-// scan buffer is held, whatever the size of a file without a header.
-Result<std::optional<std::uint64_t>> LocateHeader(ByteSource& source, std::uint64_t size) {
-  std::vector<std::byte> chunk;
-  std::size_t step = kFirstScanChunk;
-  for (std::uint64_t start = 0; start + kHeaderSize <= size; start += chunk.size()) {
-    chunk.resize(static_cast<std::size_t>(std::min<std::uint64_t>(step, size - start)));
-    auto read = source.ReadAt(start, chunk);
-    if (!read) return read.error();
-    for (std::size_t at = 0; at + kHeaderSize <= chunk.size(); at += kHeaderAlignment) {
-      if (LoadLe32(&chunk[at]) == kHeaderSignature) return std::optional(start + at);
-    }
-    step = std::min(step * 2, kMaxScanChunk);
-  }
-  return std::optional<std::uint64_t>();
-}
 
 HashEntry DecodeEntry(ByteCursor& cursor, HashEntry) {
   HashEntry entry;
@@ -56,23 +36,15 @@ struct TableAt {
   const char* what;
 };
 
-// Reads a table's stored bytes, deciphers them, and decodes each entry with the cursor.
+// Reads a table as the game does, deciphers it, and decodes each entry with the cursor.
 template <class Entry>
 Result<std::vector<Entry>> ReadTable(ByteSource& source, std::uint64_t file_size,
                                      const TableAt& table, std::string_view path) {
-  const std::uint64_t bytes = std::uint64_t{table.count} * kEntrySize;
-  if (table.position > file_size || bytes > file_size - table.position) {
-    return CannotOn("read archive", path,
-                    std::string("the ") + table.what + " (" + std::to_string(table.count) +
-                        " entries at offset " + std::to_string(table.position) +
-                        ") lies outside the file of " + std::to_string(file_size) + " bytes");
-  }
-  std::vector<std::byte> stored(static_cast<std::size_t>(bytes));
-  auto read = source.ReadAt(table.position, stored);
-  if (!read) return read.error();
-  Decrypt(stored, table.key);
+  auto stored = ReadTableAsGame(source, file_size, table.position, table.count, table.what, path);
+  if (!stored) return stored.error();
+  Decrypt(*stored, table.key);
   std::vector<Entry> entries(table.count);
-  ByteCursor cursor(stored);
+  ByteCursor cursor(*stored);
   for (Entry& entry : entries) entry = DecodeEntry(cursor, Entry{});
   return entries;
 }
@@ -120,7 +92,7 @@ Result<Archive> ParseArchive(ByteSource& source, std::string_view path) {
   if (!header_offset) return header_offset.error();
   if (!*header_offset) {
     return CannotOn("read archive", path,
-                    "not an MPQ archive (no header signature at any 512-byte boundary)");
+                    "not an MPQ archive (no header at any 512-byte boundary)");
   }
   Archive archive;
   archive.file_size = *size;

@@ -77,6 +77,18 @@ std::uint32_t MemberKey(std::string_view name, std::uint32_t position, std::uint
   return key;
 }
 
+std::vector<std::uint32_t> KeysDeciphering(std::uint32_t stored, std::uint32_t plain) {
+  // The first word deciphers as stored ^ (key + seed2), where seed2 depends only on the
+  // key's low byte: each low byte gives one key, kept when its low byte is that one.
+  const auto& table = CryptTable();
+  std::vector<std::uint32_t> keys;
+  for (std::uint32_t low = 0; low < 0x100; ++low) {
+    const std::uint32_t key = (stored ^ plain) - (0xEEEEEEEE + table[0x400 + low]);
+    if ((key & 0xFF) == low) keys.push_back(key);
+  }
+  return keys;
+}
+
 std::uint32_t HashTableKey() {
   return HashName("(hash table)", HashKind::kFileKey);
 }

@@ -24,6 +24,10 @@ void Decrypt(std::span<std::byte> data, std::uint32_t key);
 std::uint32_t MemberKey(std::string_view name, std::uint32_t position, std::uint32_t size,
                         bool position_adjusted);
 
+// Every key with which the stored word `stored` deciphers to `plain` as the first word of
+// a run: a member's key can be found from a first word whose value the format fixes.
+std::vector<std::uint32_t> KeysDeciphering(std::uint32_t stored, std::uint32_t plain);
+
 // Keys of the two tables.
 std::uint32_t HashTableKey();
 std::uint32_t BlockTableKey();

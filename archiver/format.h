@@ -19,6 +19,7 @@ inline constexpr std::uint32_t kFlagCompress = 0x00000200;
 inline constexpr std::uint32_t kFlagEncrypted = 0x00010000;
 inline constexpr std::uint32_t kFlagFixKey = 0x00020000;
 inline constexpr std::uint32_t kFlagSingleUnit = 0x01000000;
+inline constexpr std::uint32_t kFlagSectorCrc = 0x04000000;  // a CRC word per sector follows them
 inline constexpr std::uint32_t kFlagExists = 0x80000000;
 
 // A member name's character as names are compared and hashed: ASCII upper case, with '/'

@@ -7,6 +7,7 @@
 #include "archiver/archive.h"
 #include "archiver/byte_io.h"
 #include "archiver/crypt.h"
+#include "archiver/game_view.h"
 #include "archiver/member.h"
 #include "archiver/side_files.h"
 
@@ -28,25 +29,21 @@ struct Piece {
 
 struct Work {
   Archive archive;
+  GameView view;  // of the archive as it was
   ByteSource& source;
   std::size_t original_blocks = 0;
   // Whether any hash entry changed. While none has, the hash table on disk stays valid and
   // is not written again.
   bool hashes_changed = false;
   std::vector<Piece> pieces;
-  std::vector<Span> dead;                   // what the update stops using
-  std::vector<std::uint32_t> freed_blocks;  // block entries no name refers to any more
+  std::vector<Span> dead;                       // what the update stops using
+  std::vector<std::uint32_t> freed_blocks;      // block entries no name refers to any more
+  std::optional<std::uint32_t> listfile_block;  // (listfile)'s, when the archive has one
 };
 
-// Where a block's stored bytes lie, as far as the block entry says.
-Span SpanOf(const Archive& archive, const BlockEntry& block) {
-  const std::uint64_t begin = archive.Absolute(block.position);
-  return {begin, begin + block.packed_size};
-}
-
-Span TableSpan(const Archive& archive, std::uint32_t position, std::size_t entries) {
-  const std::uint64_t begin = archive.Absolute(position);
-  return {begin, begin + std::uint64_t{entries} * kEntrySize};
+// Where the stored bytes of one of the archive's blocks lie, as far as the game may read them.
+Span SpanOf(const Work& work, std::uint32_t block) {
+  return ReachOf(work.archive, work.view, block);
 }
 
 // Appends an empty block entry; its index. A name entry that already holds that index pointed
@@ -91,7 +88,7 @@ void JoinLocales(Work& work, std::span<const std::uint32_t> slots, std::uint32_t
     work.archive.hashes[slot].block = block;
     work.hashes_changed = true;
     if (CountReferences(work.archive, old) > 0) continue;
-    work.dead.push_back(SpanOf(work.archive, work.archive.blocks[old]));
+    work.dead.push_back(SpanOf(work, old));
     work.archive.blocks[old] = BlockEntry{};
     work.freed_blocks.push_back(old);
   }
@@ -110,7 +107,7 @@ void StoreMember(Work& work, std::uint32_t block, std::span<const std::byte> con
                  const Packing& packing, const PackedSectors* previous = nullptr) {
   EncodedMember encoded = EncodeMember(content, work.archive.SectorSize(), packing, previous);
   BlockEntry& entry = work.archive.blocks[block];
-  if (block < work.original_blocks) work.dead.push_back(SpanOf(work.archive, entry));
+  if (block < work.original_blocks) work.dead.push_back(SpanOf(work, block));
   entry.packed_size = static_cast<std::uint32_t>(encoded.bytes.size());
   entry.size = static_cast<std::uint32_t>(content.size());
   entry.flags = encoded.flags;
@@ -254,9 +251,8 @@ std::vector<Span> LiveSpans(const Work& work) {
   for (const Piece& piece : work.pieces) {
     if (piece.block != Piece::kTable) rewritten[piece.block] = true;
   }
-  for (std::size_t i = 0; i < archive.blocks.size(); ++i) {
-    const BlockEntry& block = archive.blocks[i];
-    if (!rewritten[i] && (block.flags & kFlagExists)) live.push_back(SpanOf(archive, block));
+  for (std::uint32_t i = 0; i < archive.blocks.size(); ++i) {
+    if (!rewritten[i] && (archive.blocks[i].flags & kFlagExists)) live.push_back(SpanOf(work, i));
   }
   return live;
 }
@@ -293,8 +289,10 @@ Layout LayOut(const Work& work, std::vector<Span> live, std::uint64_t old_size) 
   for (const Piece& piece : work.pieces) sizes.push_back(piece.bytes.size());
   sizes.push_back(std::uint64_t{work.archive.blocks.size()} * kEntrySize);
   Layout layout;
-  layout.free =
-      FreeSpans(work.dead, std::move(live), work.archive.header_offset + kHeaderSize, old_size);
+  // Only the archive's own bytes are freed: neither the preamble before the header nor what
+  // follows the last byte the game reads (a signature) is ever written.
+  layout.free = FreeSpans(work.dead, std::move(live), work.archive.header_offset + kHeaderSize,
+                          work.view.archive_end);
   layout.settled = PlacePieces(sizes, layout.free, old_size);
   layout.final_size = old_size;
   for (std::size_t i = 0; i < sizes.size(); ++i) {
@@ -356,6 +354,53 @@ HeaderBytes NewHeader(const Work& work, std::optional<std::uint64_t> hash, std::
   return EncodeHeader(header);
 }
 
+// What a trial move changes, to be put back when it doesn't help.
+struct Undo {
+  std::size_t pieces = 0;
+  std::size_t dead = 0;
+  bool hashes_changed = false;
+  std::uint32_t block = 0;
+  BlockEntry entry;
+};
+
+Undo MarkOf(const Work& work, std::uint32_t block = 0) {
+  const BlockEntry entry =
+      block < work.archive.blocks.size() ? work.archive.blocks[block] : BlockEntry{};
+  return {work.pieces.size(), work.dead.size(), work.hashes_changed, block, entry};
+}
+
+// Lays out again after a trial move: kept when the archive then ends sooner, else undone.
+void KeepIfShorter(Work& work, Layout& layout, std::uint64_t old_size, const Undo& undo) {
+  Layout moved = LayOut(work, LiveSpans(work), old_size);
+  if (moved.final_size < layout.final_size) {
+    layout = std::move(moved);
+    return;
+  }
+  work.pieces.resize(undo.pieces);
+  work.dead.resize(undo.dead);
+  work.hashes_changed = undo.hashes_changed;
+  if (undo.block < work.archive.blocks.size()) work.archive.blocks[undo.block] = undo.entry;
+}
+
+// (listfile) written anew with its sectors as they are stored, unless the update writes it
+// anyway or it doesn't read; whether it was.
+Result<bool> RewriteListfile(Work& work, std::uint32_t block) {
+  if (std::any_of(work.pieces.begin(), work.pieces.end(),
+                  [&](const Piece& piece) { return piece.block == block; })) {
+    return false;
+  }
+  const BlockEntry entry = work.archive.blocks[block];
+  auto stored = ReadStoredBytes(work.source, work.archive, entry);
+  if (!stored) return stored.error();
+  auto sectors = ReadPackedSectors(*stored, work.archive, entry, kListfileName);
+  auto content =
+      sectors ? DecodePackedSectors(*sectors, entry, work.archive.SectorSize(), kListfileName)
+              : DecodeMember(*stored, work.archive, entry, kListfileName);
+  if (!content) return false;
+  StoreMember(work, block, *content, kSideFilePacking, sectors ? &*sectors : nullptr);
+  return true;
+}
+
 // Lays out the pieces and tables and fills the plan.
 Result<void> PlanWrites(Work& work, UpdatePlan& plan, std::string_view name,
                         std::string_view archive_path) {
@@ -367,17 +412,19 @@ Result<void> PlanWrites(Work& work, UpdatePlan& plan, std::string_view name,
   // block table, so that a rewritten (attributes) a few bytes longer than before fits in
   // neither. Written anew as well, it frees one run that all of them can share.
   if (!work.hashes_changed && layout.final_size > plan.old_size) {
+    const Undo undo = MarkOf(work);
     work.hashes_changed = true;
     auto read = MoveHashTable(work);
     if (!read) return read;
-    Layout moved = LayOut(work, LiveSpans(work), plan.old_size);
-    if (moved.final_size < layout.final_size) {
-      layout = std::move(moved);
-    } else {
-      work.hashes_changed = false;
-      work.pieces.pop_back();
-      work.dead.pop_back();
-    }
+    KeepIfShorter(work, layout, plan.old_size, undo);
+  }
+  // (listfile) usually stands just before that run: moved into a freed place elsewhere (the
+  // replaced member's), its own place joins the run.
+  if (layout.final_size > plan.old_size && work.listfile_block) {
+    const Undo undo = MarkOf(work, *work.listfile_block);
+    auto moved = RewriteListfile(work, *work.listfile_block);
+    if (!moved) return moved.error();
+    if (*moved) KeepIfShorter(work, layout, plan.old_size, undo);
   }
   if (layout.staged_end > kMaxArchiveBytes) {
     return CannotOn("add \"" + std::string(name) + "\" to archive", archive_path,
@@ -396,88 +443,6 @@ Result<void> PlanWrites(Work& work, UpdatePlan& plan, std::string_view name,
   return {};
 }
 
-Result<void> WriteAll(ArchiveFile& file, std::span<const PlannedWrite> writes) {
-  for (const PlannedWrite& write : writes) {
-    auto done = file.WriteAt(write.offset, write.bytes);
-    if (!done) return done;
-  }
-  return {};
-}
-
-Result<void> WriteZeros(ArchiveFile& file, std::span<const Span> spans) {
-  constexpr std::uint64_t kChunk = 64 << 10;
-  std::uint64_t widest = 0;
-  for (const Span& span : spans) widest = std::max(widest, span.size());
-  const std::vector<std::byte> zeros(static_cast<std::size_t>(std::min(widest, kChunk)));
-  for (const Span& span : spans) {
-    for (std::uint64_t at = span.begin; at < span.end; at += kChunk) {
-      const auto size = static_cast<std::size_t>(std::min(kChunk, span.end - at));
-      auto done = file.WriteAt(at, std::span(zeros).first(size));
-      if (!done) return done;
-    }
-  }
-  return {};
-}
-
-// Makes what was written durable, then writes `header` and makes it durable. `touched` tells
-// the caller that the header on disk may have changed, so that it can put the old one back.
-Result<void> DurablyThenHeader(ArchiveFile& file, const UpdatePlan& plan, const HeaderBytes& header,
-                               bool& touched) {
-  Result<void> done = file.Flush();
-  if (!done) return done;
-  touched = true;
-  done = file.WriteAt(plan.header_offset, header);
-  if (done) done = file.Flush();
-  return done;
-}
-
-// Writes everything new past the old end, durably, then the header; on failure restores the
-// file to its original bytes and size.
-Result<void> CommitStaged(ArchiveFile& file, const UpdatePlan& plan) {
-  Result<void> done = WriteAll(file, plan.staged);
-  if (done) done = file.WriteAt(plan.staged_block_table_at, plan.staged_block_table);
-  bool header_touched = false;
-  if (done) done = DurablyThenHeader(file, plan, plan.staged_header, header_touched);
-  if (done) return done;
-  // Back to the original bytes: the old header first, then the old size.
-  Result<void> restored;
-  if (header_touched) restored = file.WriteAt(plan.header_offset, plan.old_header);
-  if (restored) restored = file.Truncate(plan.old_size);
-  if (restored) restored = file.Flush();
-  if (!restored) return Fail(done.message() + "; restoring failed too: " + restored.message());
-  return done;
-}
-
-// The block table as committed, with the moved blocks at their settled positions.
-void SettleBlockTable(UpdatePlan& plan) {
-  std::vector<std::byte>& table = plan.staged_block_table;
-  Decrypt(table, BlockTableKey());
-  for (const auto& [block, position] : plan.moved_blocks) {
-    StoreLe(table.data() + std::size_t{block} * kEntrySize, position, 4);
-  }
-  Encrypt(table, BlockTableKey());
-}
-
-// Zeroes the freed bytes and moves the pieces into freed space, durably, then points the
-// header at them and cuts the file back. The committed archive stays whole throughout: on
-// a failure before the new header is durable, the committed header is written back.
-Result<void> Settle(ArchiveFile& file, UpdatePlan& plan) {
-  Result<void> done = WriteZeros(file, plan.clear);
-  if (done) done = WriteAll(file, plan.settled);
-  if (done) {
-    SettleBlockTable(plan);
-    done = file.WriteAt(plan.settled_block_table, plan.staged_block_table);
-  }
-  bool header_touched = false;
-  if (done) done = DurablyThenHeader(file, plan, plan.settled_header, header_touched);
-  if (!done && header_touched) (void)file.WriteAt(plan.header_offset, plan.staged_header);
-  if (done) done = file.Truncate(plan.final_size);
-  if (done) done = file.Flush();
-  if (done) return done;
-  return Fail(done.message() +
-              "; the archive holds the new member, but the space it freed may still hold old data");
-}
-
 }  // namespace
 
 Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const InputFile& input,
@@ -494,19 +459,33 @@ Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const Inpu
   plan.old_size = archive->file_size;
   plan.header_offset = archive->header_offset;
   plan.old_header = EncodeHeader(archive->header);
+  auto view = ReadGameView(source, *archive);
+  if (!view) return view.error();
+  if (auto block = MemberOverHeader(*archive, *view)) {
+    return CannotOn("add \"" + std::string(name) + "\" to archive", archive_path,
+                    "the data of block " + std::to_string(*block) +
+                        " shares bytes with the archive header, which the update rewrites; "
+                        "the archive is left as it was");
+  }
   const std::size_t original_blocks = archive->blocks.size();
-  Work work{std::move(*archive), source, original_blocks, false, {}, {}, {}};
+  // A hash table the header change or the writes past the end would alter is written anew.
+  const bool hash_must_move = HashTableMustMove(*archive);
+  std::optional<std::uint32_t> listfile;
+  if (auto slot = FindMember(*archive, kListfileName)) listfile = archive->hashes[*slot].block;
+  Work work{std::move(*archive),
+            std::move(*view),
+            source,
+            original_blocks,
+            hash_must_move,
+            {},
+            {},
+            {},
+            listfile};
   auto stored = StoreAll(work, name, input, archive_path);
   if (!stored) return stored.error();
   auto planned = PlanWrites(work, plan, name, archive_path);
   if (!planned) return planned.error();
   return plan;
-}
-
-Result<void> Commit(ArchiveFile& file, UpdatePlan& plan) {
-  auto committed = CommitStaged(file, plan);
-  if (!committed) return committed;
-  return Settle(file, plan);
 }
 
 Result<void> AddToArchive(ArchiveFile& file, std::string_view name, const InputFile& input,

@@ -24,6 +24,9 @@ struct TraceCase {
   bool locales = false;          // `name` is also there in German
   bool map_header = false;       // behind a map's own header, so readers take it as a map
   std::uint32_t doodads = 12;    // small members besides; many make (attributes) span sectors
+  std::size_t wtg_bytes = 9000;  // of compressible content, or random with `wtg_random`
+  bool wtg_random = false;
+  std::uint32_t attribute_flags = 0x7;  // 0x3: no MD5s, so a new file time makes it longer
 };
 
 // Puts the 512-byte header of a map before the archive; readers that see it read every
@@ -62,7 +65,9 @@ TEST_P(Trace, NoOldBytesNoGrowthAndReadsBack) {
   const auto archive = dir / "map.w3m";
   ArchiveRecipe recipe;
   recipe.max_files = c.hash_entries - 2;  // StormLib reserves room for its two side files
-  recipe.members = {{"war3map.j", MakeContent(20000, 1)}, {"war3map.wtg", MakeContent(9000, 2)}};
+  recipe.attribute_flags = c.attribute_flags;
+  recipe.members = {{"war3map.j", MakeContent(20000, 1)},
+                    {"war3map.wtg", MakeContent(c.wtg_bytes, 2, !c.wtg_random)}};
   if (c.locales) {
     recipe.members.push_back(
         {"war3map.wtg", MakeContent(7000, 40), MPQ_FILE_COMPRESS, MPQ_COMPRESSION_ZLIB, kGerman});
@@ -121,7 +126,11 @@ INSTANTIATE_TEST_SUITE_P(
                     TraceCase{"SharedBlock", 64, "war3map.wtg", 4096, true},
                     TraceCase{"TwoLocales", 64, "war3map.wtg", 0, false, true},
                     TraceCase{"BehindAMapHeader", 64, "war3map.wtg", 0, false, false, true},
-                    TraceCase{"ManyMembers", 4096, "war3map.wtg", 0, false, false, false, 2000}),
+                    TraceCase{"ManyMembers", 4096, "war3map.wtg", 0, false, false, false, 2000},
+                    // The replaced member's place is too small for (attributes), which comes
+                    // out longer, but holds (listfile), which stands before the freed run.
+                    TraceCase{"ListfileMovesAside", 64, "war3map.wtg", 0, false, false, true, 40,
+                              200, true, 0x3}),
     [](const testing::TestParamInfo<TraceCase>& info) { return info.param.label; });
 
 // Bookkeeping members are stored plain unless compression saves a tenth, the user's members
