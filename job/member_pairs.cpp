@@ -189,7 +189,10 @@ Result<std::optional<MemberFault>> CompareDecoded(const MemberPair& pair, mpq::B
   if (!pair.copy_block) return std::optional(MemberFault::kMissing);
   const bool encrypted = ((pair.map_block.flags | pair.copy_block->flags) & mpq::kFlagEncrypted);
   if (encrypted && pair.member.name.empty()) return std::optional(MemberFault::kUncheckable);
-  const std::string_view name = pair.member.name.empty() ? "member" : pair.member.name;
+  // Both arms are views: a ternary of a literal and a std::string would make a temporary
+  // string that the view outlives.
+  const std::string_view name =
+      pair.member.name.empty() ? std::string_view("member") : std::string_view(pair.member.name);
   auto copy_stored = mpq::ReadStoredBytes(copy, copy_archive, *pair.copy_block);
   if (!copy_stored) return copy_stored.error();
   const auto in_copy = mpq::DecodeMember(*copy_stored, copy_archive, *pair.copy_block, name);
