@@ -17,7 +17,7 @@ const JobPaths kPaths{L"c:\\mpq2k\\mpq2k.exe", L"c:\\MyMap.w3m", L"c:\\MyMapProt
 FakeJobHost ReadyHost() {
   FakeJobHost host;
   host.existing_files.insert(kPaths.archiver);
-  host.existing_files.insert(kPaths.source);
+  host.existing_files.insert(kPaths.map);
   host.existing_files.insert(L"C:\\Tools\\Veltrane\\m.w3m");
   return host;
 }
@@ -173,8 +173,7 @@ const std::string kFolderDenied =
     "temp.bat beside the program, in \"C:\\Tools\\Veltrane\".";
 
 JobPaths With(int field, std::wstring text, JobPaths paths = kPaths) {
-  std::wstring* fields[] = {&paths.archiver, &paths.source, &paths.destination,
-                            &paths.program_folder};
+  std::wstring* fields[] = {&paths.archiver, &paths.map, &paths.destination, &paths.program_folder};
   *fields[field] = std::move(text);
   return paths;
 }
@@ -377,14 +376,15 @@ TEST(RunJob, TheDelLineFollowsWhetherTheScratchMapExistsWhenComposing) {
   EXPECT_EQ(Steps(host)[2].bytes, Bytes(ComposeScript(kPaths, true)));
 }
 
+// A drive root ends in its separator already: the files beside the program get no second one.
 TEST(RunJob, DriveRootFolderIsUsedAsGiven) {
   FakeJobHost host = ReadyHost();
   JobPaths paths = kPaths;
   paths.program_folder = L"C:\\";
   ASSERT_TRUE(RunJob(paths, host));
   const auto steps = Steps(host);
-  EXPECT_EQ(steps[0].path, L"C:\\\\war3map.wtg");
-  EXPECT_EQ(steps[4].path, L"C:\\\\temp.bat");
+  EXPECT_EQ(steps[0].path, L"C:\\war3map.wtg");
+  EXPECT_EQ(steps[4].path, L"C:\\temp.bat");
 }
 
 // A failed write names its file and stops the run there.
@@ -413,8 +413,8 @@ TEST(RunJob, AFailedLaunchComesBackWithItsMessage) {
 TEST(RunJob, LatinLettersThatTheCodePageHoldsAreAccepted) {
   FakeJobHost host = ReadyHost();
   JobPaths paths = kPaths;
-  paths.source = L"c:\\Cart\x00e9s.w3m";
-  host.existing_files.insert(paths.source);
+  paths.map = L"c:\\Cart\x00e9s.w3m";
+  host.existing_files.insert(paths.map);
   ASSERT_TRUE(RunJob(paths, host));
   EXPECT_NE(Steps(host)[2].bytes.find("Cart\xe9s.w3m"), std::string::npos);
 }
