@@ -11,12 +11,7 @@
 namespace veltrane {
 namespace {
 
-using testing::Exists;
-using testing::kScratch;
-using testing::OwnFolder;
-using testing::ReadBytes;
-using testing::TempFolder;
-using testing::WriteBytes;
+using namespace testing;
 
 class RealJob : public ::testing::Test {
  protected:
