@@ -5,7 +5,6 @@
 #include "common/text.h"
 #include "job/paths.h"
 
-#include <algorithm>
 #include <string>
 
 namespace veltrane {
