@@ -30,7 +30,7 @@ std::wstring ComposeScript(const JobPaths& paths, bool scratch_exists) {
     script += L"del " + scratch;
     script += kLineEnd;
   }
-  script += L"copy \"" + ForBatch(paths.source) + L"\" " + scratch;
+  script += L"copy \"" + ForBatch(paths.map) + L"\" " + scratch;
   script += kLineEnd;
   // The archiver adds the placeholder file of the program folder under its own name.
   script += L"\"" + ForBatch(paths.archiver) + L"\" a  " + scratch + L" " + member + L" " + member;

@@ -11,9 +11,6 @@
 
 namespace veltrane {
 
-// The platform operations a run of the job needs. The Win32 host fulfils it; tests use a
-// recording fake. Each failure comes back as a message naming the operation, the path and
-// the system's reason.
 // What tells one file apart from another and from its own earlier state: a file replaced by
 // a move across volumes may keep the index of the file it replaced, so the size and the last
 // write time are part of it.
@@ -29,6 +26,9 @@ struct FileIdentity {
   }
 };
 
+// The platform operations a run of the job needs. The Win32 host fulfils it; tests use a
+// recording fake. Each failure comes back as a message naming the operation, the path and
+// the system's reason.
 class JobHost {
  public:
   virtual ~JobHost() = default;

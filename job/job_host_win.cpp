@@ -5,8 +5,11 @@
 #include <algorithm>
 
 #include "archiver/file.h"
+#include "common/retry_win.h"
 #include "common/system_error_win.h"
 #include "common/text.h"
+#include "job/paths.h"
+#include "job/paths_win.h"
 
 namespace veltrane {
 namespace {
@@ -54,25 +57,24 @@ bool EncodeExactly(std::wstring_view text, std::string& out) {
   return written == needed && !used_default;
 }
 
+bool IsBusy(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+}
+
 // Moves the side file over the target. The command interpreter keeps a finished script
 // open for a moment after its last command, so a busy target is tried again for a while.
 Result<> ReplaceWith(const std::wstring& side_path, const std::wstring& target) {
-  constexpr int kTries = 20;
-  constexpr DWORD kPauseMs = 50;
-  for (int attempt = 1;; ++attempt) {
-    if (MoveFileExW(side_path.c_str(), target.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return {};
-    }
-    const DWORD error = GetLastError();
-    const bool busy = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
-    if (!busy || attempt == kTries) {
-      Error failure = SystemFailure("write", target, error);
-      if (busy) failure.message += " Is the previous job still running?";
-      return failure;
-    }
-    Sleep(kPauseMs);
-  }
+  DWORD error = ERROR_SUCCESS;
+  RetryBriefly([&] {
+    const bool moved = MoveFileExW(side_path.c_str(), target.c_str(),
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    error = moved ? ERROR_SUCCESS : GetLastError();
+    return !IsBusy(error);  // moved, or failed for good
+  });
+  if (error == ERROR_SUCCESS) return {};
+  Error failure = SystemFailure("write", target, error);
+  if (IsBusy(error)) failure.message += " Is the previous job still running?";
+  return failure;
 }
 
 Result<std::wstring> InterpreterPath() {
@@ -82,7 +84,7 @@ Result<std::wstring> InterpreterPath() {
     return SystemFailure("find the system folder for", L"cmd.exe", GetLastError());
   }
   folder.resize(length);
-  return folder + L"\\cmd.exe";
+  return JoinPath(folder, L"cmd.exe");
 }
 
 // The one way the script starts: the command interpreter of the system folder, by its full
@@ -111,10 +113,8 @@ Result<> StartInterpreter(const std::wstring& script_path, const std::wstring& w
 // A file name in the folder of `path` that no one else picks: this process and a counter.
 std::wstring ProbeName(const std::wstring& path) {
   static unsigned counter = 0;
-  const size_t separator = path.find_last_of(L"\\/");
-  const std::wstring folder = separator == std::wstring::npos ? L"" : path.substr(0, separator + 1);
-  return folder + L"veltrane-probe-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(++counter) + L".tmp";
+  return JoinPath(FolderOf(path), L"veltrane-probe-" + std::to_wstring(GetCurrentProcessId()) +
+                                      L"-" + std::to_wstring(++counter) + L".tmp");
 }
 
 }  // namespace
@@ -188,14 +188,10 @@ Result<> Win32JobHost::CheckCanDelete(const std::wstring& path) {
 }
 
 std::wstring Win32JobHost::FullPath(const std::wstring& full_path) {
-  // A full path needs no current folder: the system only puts it in its plain form.
-  const DWORD needed = GetFullPathNameW(full_path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return full_path;
-  std::wstring plain(needed, L'\0');
-  const DWORD length = GetFullPathNameW(full_path.c_str(), needed, plain.data(), nullptr);
-  if (length == 0 || length >= needed) return full_path;
-  plain.resize(length);
-  return plain;
+  // A full path needs no current folder: the system only puts it in its plain form. A path
+  // it cannot take stays as given, and the checks that follow name it.
+  auto plain = FullPathName(full_path);
+  return plain ? std::move(*plain) : full_path;
 }
 
 std::wstring Win32JobHost::Environment(const std::wstring& name) {
@@ -248,12 +244,7 @@ Result<std::wstring> ExecutablePath() {
 Result<std::wstring> ProgramFolder() {
   auto executable = ExecutablePath();
   if (!executable) return executable;
-  std::wstring path = std::move(*executable);
-  const size_t separator = path.find_last_of(L"\\/");
-  path.resize(separator == std::wstring::npos ? 0 : separator);
-  // A drive root keeps its separator: "C:" alone would name the drive's current folder.
-  if (path.size() == 2 && path[1] == L':') path += L'\\';
-  return path;
+  return FolderOf(*executable);
 }
 
 }  // namespace veltrane

@@ -7,7 +7,7 @@ namespace veltrane {
 // The four strings one run of the job needs, taken verbatim from the window.
 struct JobPaths {
   std::wstring archiver;        // the archiver executable (first box)
-  std::wstring source;          // the map to protect (second box)
+  std::wstring map;             // the map to protect (second box)
   std::wstring destination;     // where the protected copy ends up (third box)
   std::wstring program_folder;  // the folder of the running executable
 };

@@ -20,26 +20,6 @@ bool SameDrive(wchar_t a, wchar_t b) {
 
 }  // namespace
 
-std::wstring JoinPath(std::wstring_view folder, std::wstring_view name) {
-  std::wstring joined(folder);
-  if (!joined.empty() && !IsSeparator(joined.back())) joined += L'\\';
-  while (!name.empty() && IsSeparator(name.front())) name.remove_prefix(1);
-  return joined.append(name);
-}
-
-std::wstring FolderOf(std::wstring_view full_path) {
-  const size_t separator = full_path.find_last_of(L"\\/");
-  if (separator == std::wstring_view::npos) return std::wstring(full_path);
-  // A drive root keeps its separator: "C:" alone names the drive's current folder.
-  const bool root = separator == 2 && HasDriveLetter(full_path);
-  return std::wstring(full_path.substr(0, root ? separator + 1 : separator));
-}
-
-std::wstring_view NameOf(std::wstring_view path) {
-  const size_t end = path.find_last_of(L"\\/:");
-  return end == std::wstring_view::npos ? path : path.substr(end + 1);
-}
-
 std::wstring ProtectedCopyName(std::wstring_view map) {
   std::wstring_view name = NameOf(map);
   const size_t dot = name.find_last_of(L'.');

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "common/result.h"
+#include "job/paths.h"
 
 namespace veltrane {
 
@@ -17,15 +18,6 @@ namespace veltrane {
 //                 other drive it depends on a current folder the script does not know;
 //   "\\?\..."     device paths, which the interpreter's commands do not take.
 Result<std::wstring> ResolveForScript(std::wstring_view path, std::wstring_view program_folder);
-
-// `folder` and `name` with one separator between them.
-std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);
-
-// The folder part of a full path: "C:\a" for "C:\a\b.w3m", "C:\" for "C:\b.w3m".
-std::wstring FolderOf(std::wstring_view full_path);
-
-// The last part of a path, after its last separator or drive colon.
-std::wstring_view NameOf(std::wstring_view path);
 
 // The name suggested for the protected copy of a map: "MyMap protected.w3x" for
 // "C:\maps\MyMap.w3x"; a map without an extension gets ".w3m".

@@ -25,9 +25,10 @@ std::string OlderFileNote(const JobFacts& facts) {
 std::string WhyUnprotected(const ProtectionCheck& check) {
   switch (check.state) {
     case Protection::kPlaceholderData:
-      return "its war3map.wtg still holds data (the archiver did not replace it)";
+      return "its " + ToUtf8(kPlaceholderName) +
+             " still holds data (the archiver did not replace it)";
     case Protection::kNoPlaceholder:
-      return "it has no war3map.wtg (the archiver did not add it)";
+      return "it has no " + ToUtf8(kPlaceholderName) + " (the archiver did not add it)";
     case Protection::kNotArchive:
       return "it is not a Warcraft III map";
     case Protection::kTraceLeft:
@@ -160,11 +161,11 @@ JobFacts GatherFacts(const JobLaunch& launch, JobHost& host) {
     facts.destination = Checked(Protection::kNotArchive, destination.message());
     return facts;
   }
-  auto map = host.OpenToRead(launch.source_full);
+  auto map = host.OpenToRead(launch.map_full);
   facts.destination = CheckProtection(
       **destination, launch.destination_full,
       map ? Result<mpq::ByteSource*>(map->get()) : Result<mpq::ByteSource*>(map.error()),
-      launch.source_full);
+      launch.map_full);
   return facts;
 }
 
@@ -186,17 +187,18 @@ JobReport Judge(const std::wstring& destination, const JobFacts& facts) {
                        copy.why_not_compared + "." + DoNotPublish(facts)};
   }
   if (IsNew(facts) && facts.scratch_left) {
-    return {false, "The protected copy is at " + named +
-                       ", but the scratch map c:\\temp.w3m was left behind."};
+    return {false, "The protected copy is at " + named + ", but the scratch map " +
+                       ToUtf8(kScratchMap) + " was left behind."};
   }
   if (IsNew(facts)) return {true, "The protected copy is ready: " + named + "."};
   if (facts.scratch_left) {
-    return {false, "The job could not move its copy from c:\\temp.w3m to " + named +
+    return {false, "The job could not move its copy from " + ToUtf8(kScratchMap) + " to " + named +
                        ": the scratch map is still there." + kNotReplaced + OlderFileNote(facts)};
   }
   return {false,
-          "The job could not copy the map to c:\\temp.w3m: the map is missing or "
-          "unreadable, or drive C: refused the copy. No protected copy was made at " +
+          "The job could not copy the map to " + ToUtf8(kScratchMap) +
+              ": the map is missing or unreadable, or drive C: refused the copy. No protected "
+              "copy was made at " +
               named + "." + kNotReplaced + OlderFileNote(facts)};
 }
 

@@ -3,8 +3,8 @@
 #include <cderr.h>
 
 #include "common/text.h"
+#include "job/paths.h"
 
-#include <algorithm>
 #include <string>
 
 namespace veltrane {
@@ -24,15 +24,12 @@ std::wstring PatternLedBy(std::wstring_view pattern, std::wstring_view extension
   const std::wstring lead = L"*." + std::wstring(extension);
   std::wstring rest;
   bool found = false;
-  while (!pattern.empty()) {
-    const size_t end = std::min(pattern.find(L';'), pattern.size());
-    const std::wstring_view part = pattern.substr(0, end);
+  for (const std::wstring_view part : SplitList(pattern)) {
     if (part == lead) {
       found = true;
     } else {
       rest.append(rest.empty() ? L"" : L";").append(part);
     }
-    pattern.remove_prefix(std::min(end + 1, pattern.size()));
   }
   if (!found) return rest;
   return rest.empty() ? lead : lead + L";" + rest;

@@ -1,6 +1,8 @@
 #include "window/job_watch_win.h"
 
+#include "common/retry_win.h"
 #include "common/system_error_win.h"
+#include "job/paths.h"
 
 namespace veltrane {
 
@@ -46,10 +48,10 @@ Result<void, Refusal> JobWatch::Start(const JobPaths& paths, HWND window) {
     wait_ = nullptr;
     const DWORD code = GetLastError();
     launch_.reset();
-    return Fail(SystemFailure("watch the job script",
-                              paths.program_folder + L"\\" + std::wstring(kScriptName), code)
-                    .message +
-                " The job runs on, but Veltrane cannot report how it went.");
+    return Fail(
+        SystemFailure("watch the job script", JoinPath(paths.program_folder, kScriptName), code)
+            .message +
+        " The job runs on, but Veltrane cannot report how it went.");
   }
   return {};
 }
@@ -57,8 +59,6 @@ Result<void, Refusal> JobWatch::Start(const JobPaths& paths, HWND window) {
 // A full message queue refuses a post for a while; a post that never succeeds is noted, so
 // that the next "Start!" shows the report instead of refusing for ever.
 void CALLBACK JobWatch::OnEnded(void* context, BOOLEAN) {
-  constexpr int kTries = 20;
-  constexpr DWORD kPauseMs = 50;
   auto* self = static_cast<JobWatch*>(context);
   try {
     self->facts_ = GatherFacts(*self->launch_, self->host_);
@@ -66,15 +66,9 @@ void CALLBACK JobWatch::OnEnded(void* context, BOOLEAN) {
     // Out of memory, say: the window's thread gathers them again and reports its failure.
     self->facts_.reset();
   }
-  for (int attempt = 1;; ++attempt) {
-    if (PostMessageW(self->window_, kJobEndedMessage, 0, 0)) {
-      self->ended_ = Ended::kPosted;
-      return;
-    }
-    if (attempt == kTries) break;
-    Sleep(kPauseMs);
-  }
-  self->ended_ = Ended::kPostFailed;
+  const bool posted =
+      RetryBriefly([self] { return PostMessageW(self->window_, kJobEndedMessage, 0, 0) != 0; });
+  self->ended_ = posted ? Ended::kPosted : Ended::kPostFailed;
 }
 
 JobReport JobWatch::Finish() {

@@ -65,7 +65,7 @@ inline constexpr std::array<PathRow, 3> kPathRows{{
     {{kMapLabel, L"Location of Map", {120, 570, 1335, 195}},
      {kMapBox, L"c:\\MyMap.w3m", {1920, 540, 4815, 285}},
      {kMapBrowse, L"Browse...", {6840, 480, 1095, 375}},
-     &kSourceMapPicker},
+     &kMapPicker},
     {{kDestinationLabel, L"Destination Location", {120, 1050, 1725, 195}},
      {kDestinationBox, L"c:\\MyMapProtected.w3m", {1920, 1020, 4815, 285}},
      {kDestinationBrowse, L"Browse...", {6840, 960, 1095, 375}},

@@ -1,10 +1,10 @@
 #include "window/restart.h"
 
+#include "common/text.h"
+
 namespace veltrane {
 namespace {
 
-constexpr std::wstring_view kOnlyAdministrators =
-    L"Windows lets only a program run as administrator ";
 constexpr std::wstring_view kWhatRestartDoes =
     L"\n\nVeltrane then starts again as administrator with the same paths and runs the job.";
 
@@ -16,12 +16,12 @@ OnRefusal DecideOnRefusal(bool elevated, bool restarted, DeniedPlace denied) {
 }
 
 RestartQuestion QuestionFor(const Refusal& refusal, std::wstring_view program_folder) {
-  std::wstring content(kOnlyAdministrators);
+  std::wstring content = FromUtf8(kOnlyAdministrators) + L" ";
   if (refusal.denied == DeniedPlace::kProgramFolder) {
     content +=
         L"write in \"" + std::wstring(program_folder) + L"\", where the job writes its script.";
   } else {
-    content += L"create or delete files in the root of drive C:, where the job makes its copy " +
+    content += FromUtf8(kCreateInDriveRoot) + L", where the job makes its copy " +
                refusal.denied_path + L".";
   }
   return {L"Run this job as administrator?", content + std::wstring(kWhatRestartDoes)};

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "job/run_job.h"
+#include "job/refusals.h"
 
 namespace veltrane {
 

@@ -1,7 +1,7 @@
-// Makes maps the way real ones look, and checks a protected copy against its source, with
+// Makes maps the way real ones look, and checks a protected copy against its map, with
 // StormLib as the independent reader.
 //   e2e_maps make <map> <with-wtg: 0|1>
-//   e2e_maps check <source map> <protected copy>
+//   e2e_maps check <map> <protected copy>
 #include <StormLib.h>
 
 #include <cstdio>
@@ -115,12 +115,12 @@ std::map<std::string, Bytes> ReadAll(const std::string& path, bool& ok) {
   return members;
 }
 
-int Check(const std::string& source_path, const std::string& result_path) {
-  bool source_ok = false;
+int Check(const std::string& map_path, const std::string& result_path) {
+  bool map_ok = false;
   bool result_ok = false;
-  auto source = ReadAll(source_path, source_ok);
+  auto map = ReadAll(map_path, map_ok);
   auto result = ReadAll(result_path, result_ok);
-  if (!source_ok || !result_ok) return 1;
+  if (!map_ok || !result_ok) return 1;
   int failures = 0;
   auto fail = [&failures](const std::string& what) {
     std::fprintf(stderr, "check: %s\n", what.c_str());
@@ -131,16 +131,16 @@ int Check(const std::string& source_path, const std::string& result_path) {
     fail("war3map.wtg is missing from the protected copy");
   else if (!wtg->second.empty())
     fail("war3map.wtg is not empty: " + std::to_string(wtg->second.size()) + " bytes");
-  for (const auto& [name, content] : source) {
+  for (const auto& [name, content] : map) {
     if (name == "war3map.wtg" || name == "(listfile)" || name == "(attributes)") continue;
     const auto copy = result.find(name);
     if (copy == result.end())
       fail(name + " is missing from the protected copy");
     else if (copy->second != content)
-      fail(name + " differs from the source's");
+      fail(name + " differs from the map's");
   }
   for (const auto& [name, content] : result) {
-    if (!source.count(name) && name != "war3map.wtg") fail("unexpected member " + name);
+    if (!map.count(name) && name != "war3map.wtg") fail("unexpected member " + name);
   }
   if (failures == 0) std::printf("ok: %zu members checked\n", result.size());
   return failures == 0 ? 0 : 1;
@@ -152,6 +152,6 @@ int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "make") == 0)
     return Make(argv[2], std::strcmp(argv[3], "1") == 0);
   if (argc == 4 && std::strcmp(argv[1], "check") == 0) return Check(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: e2e_maps make <map> <with-wtg 0|1> | check <source> <copy>\n");
+  std::fprintf(stderr, "usage: e2e_maps make <map> <with-wtg 0|1> | check <map> <copy>\n");
   return 2;
 }

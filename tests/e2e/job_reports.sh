@@ -27,7 +27,7 @@ start() {
   drv_click 204
 }
 
-# job ARCHIVER SOURCE DESTINATION: fills the boxes (names in the program folder) and
+# job ARCHIVER MAP DESTINATION: fills the boxes (names in the program folder) and
 # starts the job.
 job() {
   drv_type_into 101 "$DRV_ROOT_WIN\\$1"

@@ -3,7 +3,7 @@
 # a map and a destination, and "Start!" makes the protected copy and reports it a success in
 # a message box that names the destination. StormLib then checks the
 # copy natively: war3map.wtg present and empty, every other member identical, verification
-# clean, the source untouched, c:\temp.w3m gone. The program folder and both map paths have
+# clean, the map untouched, c:\temp.w3m gone. The program folder and both map paths have
 # spaces, a percent sign and accented letters; ".bat" files open in an editor, and the
 # command interpreter has an AutoRun command.
 # usage: whole_job.sh VELTRANE_EXE PEEK_EXE MPQADD_EXE E2E_MAPS_TOOL
@@ -59,12 +59,12 @@ type_box() {
   drv_fail "box $1 never got [$2]"
 }
 
-# run_job SOURCE DESTINATION: fills the boxes, presses Start!, and checks that the job's
+# run_job MAP DESTINATION: fills the boxes, presses Start!, and checks that the job's
 # report is the success box naming the destination, which it closes.
 run_job() {
-  local source=$1 destination=$2
+  local map=$1 destination=$2
   type_box 101 "$DRV_ROOT_WIN\\mpqadd.exe"
-  type_box 102 "$maps_win\\$source"
+  type_box 102 "$maps_win\\$map"
   type_box 103 "$maps_win\\$destination"
   drv_press 204
   drv_expect "the report" "The protected copy is ready: \"$maps_win\\$destination\"." \
@@ -72,10 +72,10 @@ run_job() {
   drv_expect "windows besides the main one" "" "$(drv_other_windows)"
 }
 
-# check SOURCE DESTINATION SOURCE_SUM
+# check MAP DESTINATION MAP_SUM
 check() {
   "$maps_tool" check "$maps/$1" "$maps/$2" || drv_fail "StormLib finds the copy $2 wrong"
-  drv_expect "source $1 untouched" "$3" "$(sha1sum <"$maps/$1")"
+  drv_expect "map $1 untouched" "$3" "$(sha1sum <"$maps/$1")"
   [ ! -e "$scratch" ] || drv_fail "c:\\temp.w3m was left behind"
 }
 

@@ -27,7 +27,7 @@ TEST(DriveRoot, ProgramFolderKeepsItsSeparatorAndTheJobRunsThere) {
 
   const JobPaths paths{*folder + L"fake_archiver.exe", *folder + L"map.w3m",
                        *folder + L"protected.w3m", *folder};
-  WriteBytes(paths.source, "MAP-BYTES");
+  WriteBytes(paths.map, "MAP-BYTES");
   DeleteFileW(L"c:\\temp.w3m");
   Win32JobHost host;
   const auto launched = RunJob(paths, host);
@@ -50,13 +50,13 @@ TEST(DriveRoot, TheMapThroughASecondDriveLetterIsRefused) {
   const std::wstring folder = root;
   const JobPaths paths{folder + L"fake_archiver.exe", folder + L"same.w3m",
                        std::wstring(second) + L"same.w3m", folder};
-  WriteBytes(paths.source, "MAP-BYTES");
+  WriteBytes(paths.map, "MAP-BYTES");
   Win32JobHost host;
   const auto refused = RunJob(paths, host);
   ASSERT_FALSE(refused) << "the job ran";
   EXPECT_NE(refused.message().find("names the same file as the map path"), std::string::npos)
       << refused.message();
-  EXPECT_EQ(ReadBytes(paths.source), "MAP-BYTES");
+  EXPECT_EQ(ReadBytes(paths.map), "MAP-BYTES");
 }
 
 }  // namespace

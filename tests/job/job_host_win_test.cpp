@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <utility>
 
 #include "tests/job/win_files.h"
 
@@ -57,17 +58,30 @@ TEST(Win32JobHost, WriteFileKeepsTheOldFileWhenTheReplacementCannotBeWritten) {
   EXPECT_EQ(ReadBytes(path), "old");
 }
 
-// The command interpreter holds a script open a moment after it ends; a new run waits for it.
-TEST(Win32JobHost, WriteFileWaitsForAScriptThatIsStillOpen) {
-  TempFolder folder(L"host write busy");
+// A script with old content, held open as the command interpreter holds a script for a
+// moment after it ends.
+class HeldScript : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteBytes(path, "old script");
+    held = HoldOpen(path);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  }
+  void TearDown() override {
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+  }
+
+  TempFolder folder{L"host write held"};
   Win32JobHost host;
   const std::wstring path = folder / L"temp.bat";
-  WriteBytes(path, "old script");
-  HANDLE held = HoldOpen(path);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  std::thread release([held] {
+  HANDLE held = INVALID_HANDLE_VALUE;
+};
+
+// A new run waits for the script to be let go.
+TEST_F(HeldScript, WriteFileWaitsForAScriptThatIsStillOpen) {
+  std::thread release([this] {
     Sleep(300);
-    CloseHandle(held);
+    CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
   });
   const auto written = host.WriteFile(path, "new script");
   release.join();
@@ -75,15 +89,9 @@ TEST(Win32JobHost, WriteFileWaitsForAScriptThatIsStillOpen) {
   EXPECT_EQ(ReadBytes(path), "new script");
 }
 
-TEST(Win32JobHost, WriteFileGivesUpOnAScriptHeldOpenAndSaysWhy) {
-  TempFolder folder(L"host write held");
-  Win32JobHost host;
-  const std::wstring path = folder / L"temp.bat";
-  WriteBytes(path, "old script");
-  HANDLE held = HoldOpen(path);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+TEST_F(HeldScript, WriteFileGivesUpOnAScriptHeldOpenAndSaysWhy) {
   const auto written = host.WriteFile(path, "new script");
-  CloseHandle(held);
+  CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
   ASSERT_FALSE(written);
   EXPECT_NE(written.message().find("previous job"), std::string::npos) << written.message();
   EXPECT_EQ(ReadBytes(path), "old script");

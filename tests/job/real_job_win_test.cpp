@@ -11,13 +11,7 @@
 namespace veltrane {
 namespace {
 
-using testing::Exists;
-using testing::OwnFolder;
-using testing::ReadBytes;
-using testing::TempFolder;
-using testing::WriteBytes;
-
-const std::wstring kScratch = L"c:\\temp.w3m";
+using namespace testing;
 
 class RealJob : public ::testing::Test {
  protected:
@@ -25,7 +19,7 @@ class RealJob : public ::testing::Test {
     CreateDirectoryW(program_folder.c_str(), nullptr);
     CreateDirectoryW(maps_folder.c_str(), nullptr);
     ASSERT_TRUE(CopyFileW((OwnFolder() + L"\\fake_archiver.exe").c_str(), archiver.c_str(), FALSE));
-    WriteBytes(source, "MAP-BYTES");
+    WriteBytes(map, "MAP-BYTES");
   }
 
   // Waits until the script has moved the copy to the destination and the archiver has
@@ -43,9 +37,9 @@ class RealJob : public ::testing::Test {
   std::wstring maps_folder = root / L"maps \x00e8";
   std::wstring archiver = program_folder + L"\\fake archiver.exe";
   std::wstring call_record = program_folder + L"\\archiver-call.txt";
-  std::wstring source = maps_folder + L"\\My Map 50% \x00e9.w3m";
+  std::wstring map = maps_folder + L"\\My Map 50% \x00e9.w3m";
   std::wstring destination = maps_folder + L"\\Protected \x00e9.w3m";
-  JobPaths paths{archiver, source, destination, program_folder};
+  JobPaths paths{archiver, map, destination, program_folder};
   Win32JobHost host;
 };
 
@@ -85,7 +79,7 @@ TEST_F(RealJob, WritesBothFilesAndTheScriptCopiesAddsAndMoves) {
   EXPECT_EQ(ReadBytes(call_record),
             "a\nc:\\temp.w3m\nwar3map.wtg\nwar3map.wtg\ncwd=" + ToUtf8(program_folder) + "\n");
   EXPECT_EQ(ReadBytes(destination), "MAP-BYTES|added war3map.wtg (0 bytes)");
-  EXPECT_EQ(ReadBytes(source), "MAP-BYTES");
+  EXPECT_EQ(ReadBytes(map), "MAP-BYTES");
 }
 
 TEST_F(RealJob, ALeftOverScratchMapIsDeletedAndAnExistingDestinationReplaced) {

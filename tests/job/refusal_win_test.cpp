@@ -11,13 +11,7 @@
 namespace veltrane {
 namespace {
 
-using testing::Exists;
-using testing::OwnFolder;
-using testing::ReadBytes;
-using testing::TempFolder;
-using testing::WriteBytes;
-
-const std::wstring kScratch = L"c:\\temp.w3m";
+using namespace testing;
 
 struct Place {
   TempFolder root{L"refusals"};
@@ -75,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(
                       },
                       "names the same file as the map path"},
         RefusedOnDisk{"TheMapAtTheScratchMapWithALeftOver",
-                      [](Place& p) { p.map = p.paths.source = kScratch; },
+                      [](Place& p) { p.map = p.paths.map = kScratch; },
                       "it names \"c:\\temp.w3m\", a file that the job itself writes or deletes"},
         RefusedOnDisk{"AFolderAsDestination",
                       [](Place& p) {

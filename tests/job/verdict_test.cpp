@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "archiver/archive.h"
+#include "archiver/header.h"
 #include "tests/job/fake_job_host.h"
 
 namespace veltrane {
@@ -40,18 +41,15 @@ std::string ArchiveBytes(const std::vector<Entry>& entries) {
   }
   const auto hashes = mpq::EncodeHashTable(archive);
   const auto blocks = mpq::EncodeBlockTable(archive);
+  mpq::Header header;
+  header.archive_size = static_cast<std::uint32_t>(data_start + stored.size());
+  header.sector_shift = 3;
+  header.hash_position = 32;
+  header.block_position = static_cast<std::uint32_t>(32 + hashes.size());
+  header.hash_count = static_cast<std::uint32_t>(archive.hashes.size());
+  header.block_count = static_cast<std::uint32_t>(archive.blocks.size());
   std::string bytes(512, 'P');  // a preamble, as maps have
-  auto u32 = [&](std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) bytes += static_cast<char>(v >> (8 * i));
-  };
-  u32(mpq::kHeaderSignature);
-  u32(32);
-  u32(static_cast<std::uint32_t>(data_start + stored.size()));
-  u32(3 << 16);  // format version 0, sector shift 3
-  u32(32);
-  u32(static_cast<std::uint32_t>(32 + hashes.size()));
-  u32(static_cast<std::uint32_t>(archive.hashes.size()));
-  u32(static_cast<std::uint32_t>(archive.blocks.size()));
+  for (const auto b : mpq::EncodeHeader(header)) bytes += static_cast<char>(b);
   for (const auto b : hashes) bytes += static_cast<char>(b);
   for (const auto b : blocks) bytes += static_cast<char>(b);
   return bytes + stored;
@@ -60,9 +58,9 @@ std::string ArchiveBytes(const std::vector<Entry>& entries) {
 // The map the job copied: trigger data in two locales, and one entry too short to search for.
 const std::string kTriggers = "compressed trigger data of the map, locale neutral";
 const std::string kTriggersGerman = "compressed trigger data of the map, German";
-const std::string kSource = ArchiveBytes({{"war3map.wtg", 0, 181, kTriggers},
-                                          {"war3map.wtg", 0x407, 181, kTriggersGerman},
-                                          {"war3map.wtg", 0x409, 15, "short, 15 bytes"}});
+const std::string kMapBytes = ArchiveBytes({{"war3map.wtg", 0, 181, kTriggers},
+                                            {"war3map.wtg", 0x407, 181, kTriggersGerman},
+                                            {"war3map.wtg", 0x409, 15, "short, 15 bytes"}});
 
 const std::wstring kDestination = L"C:\\Maps\\Out.w3m";
 const std::wstring kMap = L"C:\\Maps\\Map.w3m";
@@ -76,7 +74,7 @@ struct Case {
   std::string content;  // the destination's bytes, when it is new
   bool success;
   std::vector<const char*> says;
-  std::string map = kSource;  // the map the job copied
+  std::string map = kMapBytes;  // the map the job copied
 };
 
 class VerdictFromFiles : public ::testing::TestWithParam<Case> {};

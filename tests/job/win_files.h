@@ -6,12 +6,17 @@
 
 #include <string>
 
+#include "job/job_paths.h"
+#include "job/paths.h"
 #include "tests/support/whole_file.h"
 
 namespace veltrane::testing {
 
 using test_support::ReadBytes;
 using test_support::WriteBytes;
+
+// The scratch map of the Wine prefix, which every real job uses.
+inline const std::wstring kScratch(kScratchMap);
 
 inline bool Exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -52,7 +57,7 @@ class TempFolder {
   TempFolder& operator=(const TempFolder&) = delete;
 
   const std::wstring& path() const { return path_; }
-  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+  std::wstring operator/(const std::wstring& name) const { return JoinPath(path_, name); }
 
  private:
   std::wstring path_;
@@ -61,8 +66,7 @@ class TempFolder {
 inline std::wstring OwnFolder() {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  const std::wstring full(path, length);
-  return full.substr(0, full.find_last_of(L'\\'));
+  return FolderOf(std::wstring_view(path, length));
 }
 
 }  // namespace veltrane::testing

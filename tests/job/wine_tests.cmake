@@ -1,6 +1,6 @@
 # Windows tests of the job, run under Wine through the cross-compiling emulator.
 add_executable(fake_archiver fake_archiver_win.cpp)
-target_link_libraries(fake_archiver PRIVATE common mpq)
+target_link_libraries(fake_archiver PRIVATE common mpq job)
 target_link_options(fake_archiver PRIVATE -municode)
 
 add_executable(job_win_tests job_host_win_test.cpp real_job_win_test.cpp drive_root_win_test.cpp

@@ -116,15 +116,15 @@ TEST_F(MainWindowTest, AConfirmedNameFillsTheBoxAndACancelLeavesItAsTyped) {
   EXPECT_EQ(Text(kArchiverBox), L"c:\\mpq2k\\mpq2k.exe") << "cancel on first use kept the path";
 }
 
-TEST_F(MainWindowTest, TheSavePickerAddsTheSourceMapsExtensionToABareName) {
+TEST_F(MainWindowTest, TheSavePickerAddsTheMapsExtensionToABareName) {
   const std::wstring bare = testing::TempPath(L"protected");
   const std::pair<std::wstring, std::wstring> cases[] = {{L"", L".w3m"},
                                                          {L"c:\\maps\\old.w3m", L".w3m"},
                                                          {L"c:\\maps\\New.W3X", L".w3x"},
                                                          {L"c:\\maps.w3x\\plain", L".w3m"}};
-  for (const auto& [source, extension] : cases) {
-    SCOPED_TRACE(std::string(source.begin(), source.end()));
-    SetText(kMapBox, source);
+  for (const auto& [map, extension] : cases) {
+    SCOPED_TRACE(std::string(map.begin(), map.end()));
+    SetText(kMapBox, map);
     DialogAnswerer confirm(L"Select Map...", [&](HWND dialog) { Answer(dialog, bare.c_str()); });
     Click(kDestinationBrowse);
     ASSERT_TRUE(confirm.Found());

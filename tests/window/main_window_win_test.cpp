@@ -224,7 +224,7 @@ TEST_F(MainWindowTest, StartHandsTheBoxesExactTextsToTheJob) {
   Click(kStart);
   ASSERT_EQ(jobs_.size(), 1u);
   EXPECT_EQ(jobs_[0].archiver, L"  C:\\Program Files\\mpqadd.exe ");
-  EXPECT_EQ(jobs_[0].source, L"D:\\maps\\100% \x00e9\x0416.w3m");
+  EXPECT_EQ(jobs_[0].map, L"D:\\maps\\100% \x00e9\x0416.w3m");
   EXPECT_EQ(jobs_[0].destination, L"");
   EXPECT_EQ(jobs_[0].program_folder, L"C:\\Program Folder");
 }

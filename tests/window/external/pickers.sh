@@ -12,7 +12,7 @@ mkdir -p "$DRV_ROOT/tools" "$DRV_ROOT/maps"
 cp "$3" "$DRV_ROOT/tools/mpq2k.exe"
 printf 'MAP-BYTES' >"$DRV_ROOT/maps/Source Map.w3m"
 archiver="$DRV_ROOT_WIN\\tools\\mpq2k.exe"
-source_map="$DRV_ROOT_WIN\\maps\\Source Map.w3m"
+map_path="$DRV_ROOT_WIN\\maps\\Source Map.w3m"
 destination="$DRV_ROOT_WIN\\maps\\Protected"
 
 type_and_confirm() {
@@ -40,8 +40,8 @@ drv_answer_dialog "$dialog" 'Select Map...' drv_key Escape
 got=$(drv_wait_focus 202) || drv_fail "focus after a cancelled map picker: expected 202, got [$got]"
 drv_expect "box 102 after Escape" "$before" "$(drv_text 102)"
 dialog=$(drv_open_dialog 202 'Select Map...')
-drv_answer_dialog "$dialog" 'Select Map...' type_and_confirm "$source_map"
-drv_wait_text 102 "$source_map"
+drv_answer_dialog "$dialog" 'Select Map...' type_and_confirm "$map_path"
+drv_wait_text 102 "$map_path"
 drv_log "ok: picked the map"
 
 # Command3: a Save dialog, which adds the maps' extension to a bare name.

@@ -12,7 +12,7 @@ mkdir -p "$DRV_ROOT/maps"
 cp "$3" "$DRV_ROOT/fake archiver.exe"
 printf 'MAP-BYTES' >"$DRV_ROOT/maps/My Map.w3m"
 archiver="$DRV_ROOT_WIN\\fake archiver.exe"
-source_map="$DRV_ROOT_WIN\\maps\\My Map.w3m"
+map_path="$DRV_ROOT_WIN\\maps\\My Map.w3m"
 destination="$DRV_ROOT_WIN\\maps\\My Map Protected.w3m"
 rm -f "$WINEPREFIX/drive_c/temp.w3m"
 
@@ -24,8 +24,8 @@ drv_type_text "$archiver"
 drv_wait_text 101 "$archiver"
 drv_tab_expect 201
 drv_tab_expect 102
-drv_type_text "$source_map"
-drv_wait_text 102 "$source_map"
+drv_type_text "$map_path"
+drv_wait_text 102 "$map_path"
 drv_tab_expect 202
 drv_tab_expect 103
 drv_type_text "$destination"
@@ -40,7 +40,7 @@ drv_log "ok: Shift+Tab -> 205"
 
 # Typing replaced the whole box each time: nothing of the defaults is left.
 drv_expect "box 101" "$archiver" "$(drv_text 101)"
-drv_expect "box 102" "$source_map" "$(drv_text 102)"
+drv_expect "box 102" "$map_path" "$(drv_text 102)"
 drv_expect "box 103" "$destination" "$(drv_text 103)"
 
 drv_press 204
@@ -50,7 +50,7 @@ drv_wait_file "$DRV_ROOT/archiver-call.txt" 10 || drv_fail "the archiver was nev
 [ -f "$DRV_ROOT/war3map.wtg" ] || drv_fail "no war3map.wtg beside the program"
 drv_expect "size of war3map.wtg" 0 "$(stat -c %s "$DRV_ROOT/war3map.wtg")"
 script=$(tr -d '\r' <"$DRV_ROOT/temp.bat")
-for path in "$DRV_ROOT_WIN" "$source_map" "$archiver" "$destination"; do
+for path in "$DRV_ROOT_WIN" "$map_path" "$archiver" "$destination"; do
   grep -qF "\"$path\"" <<<"$script" || drv_fail "temp.bat does not hold \"$path\": $script"
 done
 drv_log "ok: temp.bat holds the typed paths"
@@ -61,7 +61,7 @@ war3map.wtg
 cwd=$DRV_ROOT_WIN" "$(tr -d '\r' <"$DRV_ROOT/archiver-call.txt")"
 drv_expect "protected copy" "MAP-BYTES|added war3map.wtg (0 bytes)" \
   "$(cat "$DRV_ROOT/maps/My Map Protected.w3m")"
-drv_expect "source map" "MAP-BYTES" "$(cat "$DRV_ROOT/maps/My Map.w3m")"
+drv_expect "the map" "MAP-BYTES" "$(cat "$DRV_ROOT/maps/My Map.w3m")"
 [ ! -e "$WINEPREFIX/drive_c/temp.w3m" ] || drv_fail "c:\\temp.w3m was left behind"
 # The stand-in archiver makes no map archive, so the report must not call the copy protected.
 report=$(drv_message_box 18)
