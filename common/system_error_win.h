@@ -18,4 +18,7 @@ std::string SystemMessage(DWORD code);
 // The common failure text (see CannotOn) with the system's reason for `code`.
 Error SystemFailure(std::string_view operation, std::wstring_view path, DWORD code);
 
+// The same for an operation on no named thing: Cannot <operation>: <reason>
+Error SystemFailure(std::string_view operation, DWORD code);
+
 }  // namespace veltrane

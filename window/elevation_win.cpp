@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "common/system_error_win.h"
+#include "common/system_function_win.h"
 #include "common/unique_win.h"
 #include "window/layout.h"
 
@@ -27,11 +28,9 @@ HRESULT CALLBACK OnQuestionEvent(HWND dialog, UINT event, WPARAM, LPARAM, LONG_P
 // asks with a plain message box instead.
 using TaskDialogIndirectFn = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
 
-TaskDialogIndirectFn FindTaskDialog() {
-  const HMODULE controls = GetModuleHandleW(L"comctl32.dll");
-  if (controls == nullptr) return nullptr;
-  return reinterpret_cast<TaskDialogIndirectFn>(
-      reinterpret_cast<void*>(GetProcAddress(controls, "TaskDialogIndirect")));
+// Asking failed, with the system's reason.
+Error CannotAsk(DWORD code) {
+  return SystemFailure("ask whether to run the job as administrator", code);
 }
 
 Result<bool> AskWithMessageBox(HWND owner, const RestartQuestion& question) {
@@ -40,11 +39,7 @@ Result<bool> AskWithMessageBox(HWND owner, const RestartQuestion& question) {
                             std::wstring(kRestartButtonText) + L".";
   const int pressed =
       MessageBoxW(owner, text.c_str(), caption.c_str(), MB_OKCANCEL | MB_ICONQUESTION);
-  if (pressed == 0) {
-    const DWORD code = GetLastError();
-    return Error{"Cannot ask whether to run the job as administrator: " + SystemMessage(code),
-                 code};
-  }
+  if (pressed == 0) return CannotAsk(GetLastError());
   return pressed == IDOK;
 }
 
@@ -63,7 +58,8 @@ bool IsElevated() {
 }
 
 Result<bool> AskToRestart(HWND owner, const RestartQuestion& question) {
-  static const TaskDialogIndirectFn task_dialog = FindTaskDialog();
+  static const auto task_dialog =
+      FindSystemFunction<TaskDialogIndirectFn>(L"comctl32.dll", "TaskDialogIndirect");
   if (task_dialog == nullptr) return AskWithMessageBox(owner, question);
   const std::wstring caption(kWindowCaption);
   const std::wstring restart(kRestartButtonText);
@@ -83,11 +79,7 @@ Result<bool> AskToRestart(HWND owner, const RestartQuestion& question) {
   config.pfCallback = &OnQuestionEvent;
   int pressed = 0;
   const HRESULT shown = task_dialog(&config, &pressed, nullptr, nullptr);
-  if (FAILED(shown)) {
-    return Error{"Cannot ask whether to run the job as administrator: " +
-                     SystemMessage(static_cast<DWORD>(shown)),
-                 static_cast<std::uint32_t>(shown)};
-  }
+  if (FAILED(shown)) return CannotAsk(static_cast<DWORD>(shown));
   return pressed == kRestartButton;
 }
 

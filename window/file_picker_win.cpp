@@ -73,9 +73,9 @@ Result<std::optional<std::wstring>> FilePicker::Show(HWND owner) {
   if (!confirmed) {
     const DWORD code = CommDlgExtendedError();
     if (code == 0) return std::optional<std::wstring>();
-    return Fail("Cannot show the file picker \"" + ToUtf8(title_) + "\": common dialog error " +
-                std::to_string(code) +
-                (code == FNERR_BUFFERTOOSMALL ? " (the file name is too long)" : ""));
+    return CannotOn("show the file picker", ToUtf8(title_),
+                    "common dialog error " + std::to_string(code) +
+                        (code == FNERR_BUFFERTOOSMALL ? " (the file name is too long)" : ""));
   }
   file_name_ = working;
   return std::optional<std::wstring>(std::wstring(file_name_.data()));

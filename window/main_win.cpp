@@ -8,6 +8,7 @@
 
 #include "common/system_error_win.h"
 #include "common/text.h"
+#include "common/unique_win.h"
 #include "job/job_host_win.h"
 #include "window/command_line.h"
 #include "window/elevation_win.h"
@@ -50,13 +51,11 @@ int RunMessageLoop(HWND window) {
 // The arguments after the program's name, split as the C runtime and the shell split them.
 veltrane::Result<std::vector<std::wstring>> Arguments() {
   int count = 0;
-  wchar_t** split = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (split == nullptr) {
+  const veltrane::UniqueLocal<wchar_t*> split(CommandLineToArgvW(GetCommandLineW(), &count));
+  if (!split.valid()) {
     return veltrane::SystemFailure("read the command line", GetCommandLineW(), GetLastError());
   }
-  std::vector<std::wstring> arguments(split + (count > 0 ? 1 : 0), split + count);
-  LocalFree(split);
-  return arguments;
+  return std::vector<std::wstring>(split.get() + (count > 0 ? 1 : 0), split.get() + count);
 }
 
 // A relative path given by the user is taken relative to the current folder, as a command

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "common/system_error_win.h"
+#include "common/system_function_win.h"
 #include "common/text.h"
 #include "window/destination_rule.h"
 #include "window/foreground_win.h"
@@ -11,27 +12,6 @@
 
 namespace veltrane {
 namespace {
-
-// Per-monitor DPI functions exist from Windows 10 on; older systems have one system DPI.
-int WindowDpi(HWND hwnd) {
-  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-  static const auto get_dpi = reinterpret_cast<GetDpiForWindowFn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-  if (get_dpi != nullptr) {
-    if (const UINT dpi = get_dpi(hwnd); dpi != 0) return static_cast<int>(dpi);
-  }
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-  if (screen != nullptr) ReleaseDC(nullptr, screen);
-  return dpi > 0 ? dpi : 96;
-}
-
-// Labels never wrap: a text too long even for the grown label ends in an ellipsis rather
-// than losing its last words to a line the label has no room to show.
-constexpr DWORD kLabelStyle =
-    WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_ENDELLIPSIS | SS_NOPREFIX;
-constexpr DWORD kBoxStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
-constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
 
 // A fixed frame: title bar, system menu, minimize and close; no maximize, no resizing.
 constexpr DWORD kFrameStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
@@ -74,11 +54,9 @@ Result<> MainWindow::Create(int show_command, const CommandLine& line) {
                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
                           nullptr, instance, this);
   if (hwnd_ == nullptr) return SystemFailure("create the window", caption, GetLastError());
-  dpi_ = WindowDpi(hwnd_);
   if (!CreateControls())
     return SystemFailure("create the window's controls", caption, GetLastError());
-  SizeClientArea();
-  ApplyLayout();
+  LayOut();
   const std::wstring archiver = InitialArchiverPath(deps_.application_name, deps_.program_folder);
   SetWindowTextW(GetDlgItem(hwnd_, kArchiverBox), archiver.c_str());
   AcceptDrops();
@@ -106,93 +84,12 @@ void MainWindow::AcceptDrops() {
   // Found at run time: systems before Windows 7 have no per-window filter, and older ones
   // no filter at all, and the program still runs there.
   using FilterFn = BOOL(WINAPI*)(HWND, UINT, DWORD, PCHANGEFILTERSTRUCT);
-  static const auto filter = reinterpret_cast<FilterFn>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleW(L"user32.dll"), "ChangeWindowMessageFilterEx")));
+  static const auto filter =
+      FindSystemFunction<FilterFn>(L"user32.dll", "ChangeWindowMessageFilterEx");
   if (filter == nullptr) return;
   for (const UINT message : {UINT{WM_DROPFILES}, UINT{WM_COPYDATA}, kCopyGlobalData}) {
     filter(hwnd_, message, MSGFLT_ALLOW, nullptr);
   }
-}
-
-bool MainWindow::CreateControls() {
-  for (const PathRow& row : kPathRows) {
-    if (!CreateControl(L"STATIC", kLabelStyle, row.label) ||
-        !CreateControl(L"EDIT", kBoxStyle, row.box) ||
-        !CreateControl(L"BUTTON", kButtonStyle, row.browse)) {
-      return false;
-    }
-    // No length limit: the boxes take any text the user types.
-    SendDlgItemMessageW(hwnd_, row.box.id, EM_SETLIMITTEXT, 0, 0);
-  }
-  for (const Control& button : kButtons) {
-    if (!CreateControl(L"BUTTON", kButtonStyle, button)) return false;
-  }
-  return true;
-}
-
-bool MainWindow::CreateControl(const wchar_t* window_class, DWORD style, const Control& design) {
-  const std::wstring text(design.text);
-  const DWORD ex_style = style == kBoxStyle ? WS_EX_CLIENTEDGE : 0;
-  return CreateWindowExW(ex_style, window_class, text.c_str(), style, 0, 0, 0, 0, hwnd_,
-                         reinterpret_cast<HMENU>(INT_PTR{design.id}), GetModuleHandleW(nullptr),
-                         nullptr) != nullptr;
-}
-
-// Sizes the frame around the designed client area, measuring the frame the window has now.
-void MainWindow::SizeClientArea() {
-  RECT frame;
-  RECT client;
-  GetWindowRect(hwnd_, &frame);
-  GetClientRect(hwnd_, &client);
-  const int frame_width = (frame.right - frame.left) - client.right;
-  const int frame_height = (frame.bottom - frame.top) - client.bottom;
-  SetWindowPos(hwnd_, nullptr, 0, 0, TwipsToPixels(kClientWidthTwips, dpi_) + frame_width,
-               TwipsToPixels(kClientHeightTwips, dpi_) + frame_height,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void MainWindow::ApplyLayout() {
-  LOGFONTW face{};
-  face.lfHeight = FontHeightPixels(dpi_);
-  face.lfWeight = kFontWeight;
-  face.lfCharSet = ANSI_CHARSET;
-  kFontFace.copy(face.lfFaceName, LF_FACESIZE - 1);
-  HFONT font = CreateFontIndirectW(&face);
-  if (font != nullptr) {  // otherwise the controls keep the font they had
-    for (HWND child = GetWindow(hwnd_, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-      SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-    }
-    font_.reset(font);
-  }
-  for (const PathRow& row : kPathRows) {
-    const int text_width = TextWidth(font_.get(), row.label.text);
-    Place(row.label.id, row.label.rect, LabelWidthPixels(row, dpi_, text_width));
-    Place(row.box.id, row.box.rect, TwipsToPixels(row.box.rect.width, dpi_));
-    Place(row.browse.id, row.browse.rect, TwipsToPixels(row.browse.rect.width, dpi_));
-  }
-  for (const Control& button : kButtons) {
-    Place(button.id, button.rect, TwipsToPixels(button.rect.width, dpi_));
-  }
-}
-
-void MainWindow::Place(ControlId id, const TwipsRect& rect, int width_pixels) const {
-  SetWindowPos(GetDlgItem(hwnd_, id), nullptr, TwipsToPixels(rect.left, dpi_),
-               TwipsToPixels(rect.top, dpi_), width_pixels, TwipsToPixels(rect.height, dpi_),
-               SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-// The text's width in pixels as the labels draw it, or 0 when it can't be measured (the
-// labels then keep their scaled widths).
-int MainWindow::TextWidth(HFONT font, std::wstring_view text) const {
-  HDC dc = GetDC(hwnd_);
-  if (dc == nullptr) return 0;
-  const HGDIOBJ previous = font != nullptr ? SelectObject(dc, font) : nullptr;
-  SIZE size{};
-  const bool measured =
-      GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size) != 0;
-  if (previous != nullptr) SelectObject(dc, previous);
-  ReleaseDC(hwnd_, dc);
-  return measured ? size.cx : 0;
 }
 
 LRESULT CALLBACK MainWindow::Procedure(HWND hwnd, UINT message, WPARAM wparam,
@@ -281,9 +178,8 @@ void MainWindow::OnRefused(const Refusal& refusal) {
 }
 
 void MainWindow::AskToRunAsAdministrator(const Refusal& refusal) {
-  ++modal_open_;
-  const auto answer = AskToRestart(hwnd_, QuestionFor(refusal, deps_.program_folder));
-  --modal_open_;
+  const auto answer =
+      WhileModal([&] { return AskToRestart(hwnd_, QuestionFor(refusal, deps_.program_folder)); });
   if (!answer) return ShowFailure(answer.message());
   if (*answer) RestartAsAdministrator();
 }
@@ -350,9 +246,7 @@ void MainWindow::OnBrowse(size_t row) {
   if (box == kDestinationBox) {
     pickers_[row].set_default_extension(DefaultMapExtension(Text(kMapBox)));
   }
-  ++modal_open_;
-  auto chosen = pickers_[row].Show(hwnd_);
-  --modal_open_;
+  auto chosen = WhileModal([&] { return pickers_[row].Show(hwnd_); });
   if (!chosen) return ShowFailure(chosen.message());
   if (box == kMapBox && chosen->has_value()) {
     SetMap(**chosen);
@@ -385,14 +279,6 @@ void MainWindow::OnActivate(WPARAM wparam) {
   }
 }
 
-void MainWindow::OnDpiChanged(int dpi, const RECT& suggested) {
-  dpi_ = dpi;
-  SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
-               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
-  SizeClientArea();
-  ApplyLayout();
-}
-
 std::wstring MainWindow::Text(ControlId id) const {
   HWND control = GetDlgItem(hwnd_, id);
   std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
@@ -414,14 +300,13 @@ void ShowError(HWND owner, std::string_view message) {
 bool MainWindow::ShowInFront(std::string_view text, UINT icon) {
   BringToFront();
   const std::wstring caption(kWindowCaption);
-  ++modal_open_;
+  const ModalCount counted(modal_open_);
   front_ticks_left_ = kFrontTicks;
   flashed_ = false;
   const bool keeping = SetTimer(hwnd_, kFrontTimer, kFrontTickMs, nullptr) != 0;
   const int shown =
       MessageBoxW(hwnd_, FromUtf8(text).c_str(), caption.c_str(), MB_OK | MB_SETFOREGROUND | icon);
   if (keeping) KillTimer(hwnd_, kFrontTimer);
-  --modal_open_;
   return shown != 0;
 }
 
@@ -448,9 +333,7 @@ void MainWindow::Flash() {
 
 // ShowError over the window, counted as open so that a job's report waits for it.
 void MainWindow::ShowFailure(std::string_view message) {
-  ++modal_open_;
-  ShowError(hwnd_, message);
-  --modal_open_;
+  WhileModal([&] { ShowError(hwnd_, message); });
   ShowPendingReport();
 }
 

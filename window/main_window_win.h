@@ -82,15 +82,37 @@ class MainWindow {
   void OnBrowse(size_t row);
   void OnClose();
   void OnActivate(WPARAM wparam);
-  void OnDpiChanged(int dpi, const RECT& suggested);
   void StoreSettingOnce(bool report_failure);
 
+  // Counts a picker or a message box as open over the window for as long as it lives.
+  class ModalCount {
+   public:
+    explicit ModalCount(int& open) : open_(open) { ++open_; }
+    ~ModalCount() { --open_; }
+    ModalCount(const ModalCount&) = delete;
+    ModalCount& operator=(const ModalCount&) = delete;
+
+   private:
+    int& open_;
+  };
+  // Runs `show`, which shows a picker or a message box over the window, counted as open so
+  // that a job's report that comes meanwhile waits for it (see ShowPendingReport).
+  template <class Show>
+  auto WhileModal(Show&& show) {
+    const ModalCount counted(modal_open_);
+    return show();
+  }
+
+  // In main_window_layout_win.cpp: the controls, and their layout at the window's DPI.
   bool CreateControls();
   bool CreateControl(const wchar_t* window_class, DWORD style, const Control& design);
+  void LayOut();
   void ApplyLayout();
   void Place(ControlId id, const TwipsRect& rect, int width_pixels) const;
   int TextWidth(HFONT font, std::wstring_view text) const;
   void SizeClientArea();
+  void OnDpiChanged(int dpi, const RECT& suggested);
+
   std::wstring Text(ControlId id) const;
   void ShowFailure(std::string_view message);
   bool ShowInFront(std::string_view text, UINT icon);

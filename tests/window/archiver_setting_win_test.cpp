@@ -9,9 +9,7 @@
 namespace veltrane {
 namespace {
 
-using testing::MainWindowTest;
-using testing::MakeFile;
-using testing::TempPath;
+using namespace testing;  // the window fixture and its helpers
 
 enum class Stored { kNothing, kExistingFile, kMissingFile, kEmptyText, kUnreachable };
 enum class Expect { kDefault, kBundled, kStored };
@@ -89,16 +87,17 @@ TEST(ArchiverSetting, EachExecutableNameKeepsItsOwnValue) {
   EXPECT_EQ(ReadArchiverPath(first), L"C:\\first.exe");
   EXPECT_EQ(ReadArchiverPath(second), L"");
 
-  HKEY key;
+  HKEY opened;
   ASSERT_EQ(
       RegOpenKeyExW(HKEY_CURRENT_USER,
                     (L"Software\\VB and VBA Program Settings\\" + first + L"\\Settings").c_str(), 0,
-                    KEY_READ, &key),
+                    KEY_READ, &opened),
       ERROR_SUCCESS);
+  const Unique<KeyTraits> key(opened);
   DWORD type = 0;
-  EXPECT_EQ(RegQueryValueExW(key, L"LocMPQ2K", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExW(key.get(), L"LocMPQ2K", nullptr, &type, nullptr, nullptr),
+            ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-  RegCloseKey(key);
 }
 
 // A value that is there but is no string can't be read: the box starts as if none were

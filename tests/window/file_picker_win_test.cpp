@@ -11,8 +11,7 @@
 namespace veltrane {
 namespace {
 
-using testing::DialogAnswerer;
-using testing::MainWindowTest;
+using namespace testing;  // the window fixture and its helpers
 
 // The names in a picker's file list: a list view in Explorer-style pickers, else a list box.
 BOOL CALLBACK CollectListed(HWND child, LPARAM out) {
@@ -137,10 +136,7 @@ TEST_F(MainWindowTest, TheMapPickersListExpansionAndClassicMaps) {
   const std::wstring folder = testing::TempPath(L"maps-both-" + std::to_wstring(GetTickCount()));
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
   for (const wchar_t* name : {L"classic.w3m", L"expansion.w3x", L"notes.txt"}) {
-    HANDLE file = CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    CloseHandle(file);
+    ASSERT_TRUE(testing::MakeFile(folder + L"\\" + name));
   }
   for (const int button : {kMapBrowse, kDestinationBrowse}) {
     SCOPED_TRACE(button);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "common/text.h"
+#include "common/unique_win.h"
 #include "tests/window/window_fixture_win.h"
 #include "window/layout.h"
 #include "window/setting_win.h"
@@ -11,10 +12,7 @@
 namespace veltrane {
 namespace {
 
-using testing::DialogAnswerer;
-using testing::MainWindowTest;
-using testing::Pump;
-using testing::TextOf;
+using namespace testing;  // the window fixture and its helpers
 
 struct ExpectedControl {
   int id;
@@ -87,21 +85,21 @@ void ExpectDesignedLayoutAt96Dpi(HWND window) {
 void ExpectEveryLabelWhole(HWND window) {
   const std::pair<int, int> rows[] = {
       {kArchiverLabel, kArchiverBox}, {kMapLabel, kMapBox}, {kDestinationLabel, kDestinationBox}};
-  HDC dc = GetDC(window);
+  const WindowDc dc(window);
   for (const auto& [label_id, box_id] : rows) {
     HWND label = GetDlgItem(window, label_id);
     const std::wstring text = TextOf(label);
     const HGDIOBJ previous =
-        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
+        SelectObject(dc.get(), reinterpret_cast<HFONT>(SendMessageW(label, WM_GETFONT, 0, 0)));
     SIZE size{};
-    EXPECT_TRUE(GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size));
-    SelectObject(dc, previous);
+    EXPECT_TRUE(
+        GetTextExtentPoint32W(dc.get(), text.c_str(), static_cast<int>(text.size()), &size));
+    SelectObject(dc.get(), previous);
     const RECT rect = ClientRectOf(label, window);
     EXPECT_LE(size.cx, rect.right - rect.left) << "\"" << ToUtf8(text) << "\" is cut";
     EXPECT_LE(size.cy, rect.bottom - rect.top) << "\"" << ToUtf8(text) << "\" is clipped";
     EXPECT_LE(rect.right, ClientRectOf(GetDlgItem(window, box_id), window).left) << ToUtf8(text);
   }
-  ReleaseDC(window, dc);
 }
 
 TEST_F(MainWindowTest, EveryControlSitsWhereDesignedInTwipsAt96Dpi) {

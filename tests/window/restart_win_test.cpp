@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "common/unique_win.h"
 #include "tests/window/window_fixture_win.h"
 #include "window/command_line.h"
 #include "window/layout.h"
@@ -21,18 +22,13 @@
 namespace veltrane {
 namespace {
 
-using testing::DialogAnswerer;
-using testing::MainWindowTest;
-using testing::Pump;
-using testing::TextOf;
+using namespace testing;  // the window fixture and its helpers
 
 std::vector<std::wstring> SplitAsWindowsDoes(const std::wstring& line) {
   int count = 0;
-  wchar_t** split = CommandLineToArgvW(line.c_str(), &count);
-  if (split == nullptr) return {};
-  std::vector<std::wstring> arguments(split, split + count);
-  LocalFree(split);
-  return arguments;
+  const UniqueLocal<wchar_t*> split(CommandLineToArgvW(line.c_str(), &count));
+  if (!split.valid()) return {};
+  return std::vector<std::wstring>(split.get(), split.get() + count);
 }
 
 TEST(CommandLineWinTest, EveryQuotedArgumentComesBackExactlyThroughCommandLineToArgvW) {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/unique_win.h"
 #include "window/main_window_win.h"
 #include "window/setting.h"
 
@@ -34,10 +35,9 @@ inline std::wstring TempPath(const std::wstring& name) {
 inline bool MakeFile(const std::wstring& path) {
   std::error_code failed;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), failed);
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  return true;
+  const UniqueHandle file(
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  return file.valid();
 }
 
 // Runs messages until the queue is empty.
