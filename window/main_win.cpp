@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "common/unique_win.h"
 #include "job/job_host_win.h"
+#include "job/paths_win.h"
 #include "window/command_line.h"
 #include "window/elevation_win.h"
 #include "window/job_watch_win.h"
@@ -63,13 +64,8 @@ veltrane::Result<std::vector<std::wstring>> Arguments() {
 // texts, which are taken as they stand.
 void MakeFull(std::optional<std::wstring>& path) {
   if (!path || path->empty()) return;
-  const DWORD size = GetFullPathNameW(path->c_str(), 0, nullptr, nullptr);
-  if (size == 0) return;  // the job names the path as given when it can't use it
-  std::wstring full(size, L'\0');
-  const DWORD length = GetFullPathNameW(path->c_str(), size, full.data(), nullptr);
-  if (length == 0 || length >= size) return;
-  full.resize(length);
-  *path = std::move(full);
+  // The job names the path as given when the system can't make it full.
+  if (auto full = veltrane::FullPathName(*path)) *path = std::move(*full);
 }
 
 veltrane::Result<veltrane::CommandLine> ReadCommandLine() {
