@@ -328,7 +328,7 @@ void PrintTo(const Case& c, std::ostream* out) {
   *out << c.label;
 }
 
-class Update : public testing::TestWithParam<Case> {};
+class Update : public MapTest<Case> {};
 
 // Other members read back unchanged and verify clean; the stored member reads as the input.
 void ExpectMembers(const std::filesystem::path& archive, const Case& c) {
@@ -362,8 +362,6 @@ void ExpectMembers(const std::filesystem::path& archive, const Case& c) {
 
 TEST_P(Update, StoresMemberAndKeepsEverythingElse) {
   const Case& c = GetParam();
-  TempDir dir;
-  const auto archive = dir / "map.w3m";
   CreateArchive(archive, c.recipe);
   Bytes before(c.preamble, std::byte{0x48});
   const Bytes fresh = ReadBytes(archive);
