@@ -1,51 +1,38 @@
 #include "archiver/archive.h"
 
 #include <algorithm>
+#include <type_traits>
 
-#include "archiver/byte_io.h"
 #include "archiver/crypt.h"
 #include "archiver/file.h"
 #include "archiver/game_view.h"
+#include "archiver/records.h"
 
 namespace veltrane::mpq {
 namespace {
 
-HashEntry DecodeEntry(ByteCursor& cursor, HashEntry) {
-  HashEntry entry;
-  entry.name_a = cursor.U32();
-  entry.name_b = cursor.U32();
-  entry.locale = cursor.U16();
-  entry.platform = cursor.U16();
-  entry.block = cursor.U32();
-  return entry;
-}
-
-BlockEntry DecodeEntry(ByteCursor& cursor, BlockEntry) {
-  BlockEntry entry;
-  entry.position = cursor.U32();
-  entry.packed_size = cursor.U32();
-  entry.size = cursor.U32();
-  entry.flags = cursor.U32();
-  return entry;
+template <class Entry>
+std::uint32_t TableKey() {
+  return std::is_same_v<Entry, HashEntry> ? HashTableKey() : BlockTableKey();
 }
 
 struct TableAt {
   std::uint64_t position;
   std::uint32_t count;
-  std::uint32_t key;
   const char* what;
 };
 
-// Reads a table as the game does, deciphers it, and decodes each entry with the cursor.
+// Reads a table as the game does, deciphers it, and decodes its entries.
 template <class Entry>
 Result<std::vector<Entry>> ReadTable(ByteSource& source, std::uint64_t file_size,
                                      const TableAt& table, std::string_view path) {
   auto stored = ReadTableAsGame(source, file_size, table.position, table.count, table.what, path);
   if (!stored) return stored.error();
-  Decrypt(*stored, table.key);
+  Decrypt(*stored, TableKey<Entry>());
   std::vector<Entry> entries(table.count);
-  ByteCursor cursor(*stored);
-  for (Entry& entry : entries) entry = DecodeEntry(cursor, Entry{});
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    entries[i] = DecodeRecord<Entry>(stored->data() + i * kEntrySize);
+  }
   return entries;
 }
 
@@ -112,14 +99,12 @@ Result<Archive> ParseArchive(ByteSource& source, std::string_view path) {
     return CannotOn("read archive", path, "the hash table is empty");
   }
   auto hashes = ReadTable<HashEntry>(
-      source, *size,
-      {archive.Absolute(header.hash_position), header.hash_count, HashTableKey(), "hash table"},
+      source, *size, {archive.Absolute(header.hash_position), header.hash_count, "hash table"},
       path);
   if (!hashes) return hashes.error();
   archive.hashes = std::move(*hashes);
   auto blocks = ReadTable<BlockEntry>(
-      source, *size,
-      {archive.Absolute(header.block_position), header.block_count, BlockTableKey(), "block table"},
+      source, *size, {archive.Absolute(header.block_position), header.block_count, "block table"},
       path);
   if (!blocks) return blocks.error();
   archive.blocks = std::move(*blocks);
@@ -197,33 +182,24 @@ std::size_t CountReferences(const Archive& archive, std::uint32_t block) {
                     [&](const HashEntry& e) { return e.block == block; }));
 }
 
-std::vector<std::byte> EncodeHashTable(const Archive& archive) {
-  std::vector<std::byte> out(archive.hashes.size() * kEntrySize);
-  std::byte* at = out.data();
-  for (const auto& entry : archive.hashes) {
-    StoreLe(at, entry.name_a, 4);
-    StoreLe(at + 4, entry.name_b, 4);
-    StoreLe(at + 8, entry.locale, 2);
-    StoreLe(at + 10, entry.platform, 2);
-    StoreLe(at + 12, entry.block, 4);
-    at += kEntrySize;
+template <class Entry>
+std::vector<std::byte> EncodeTable(std::span<const Entry> entries) {
+  std::vector<std::byte> out(entries.size() * kEntrySize);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    EncodeRecord(entries[i], out.data() + i * kEntrySize);
   }
-  Encrypt(out, HashTableKey());
+  Encrypt(out, TableKey<Entry>());
   return out;
+}
+template std::vector<std::byte> EncodeTable(std::span<const HashEntry>);
+template std::vector<std::byte> EncodeTable(std::span<const BlockEntry>);
+
+std::vector<std::byte> EncodeHashTable(const Archive& archive) {
+  return EncodeTable<HashEntry>(archive.hashes);
 }
 
 std::vector<std::byte> EncodeBlockTable(const Archive& archive) {
-  std::vector<std::byte> out(archive.blocks.size() * kEntrySize);
-  std::byte* at = out.data();
-  for (const auto& entry : archive.blocks) {
-    StoreLe(at, entry.position, 4);
-    StoreLe(at + 4, entry.packed_size, 4);
-    StoreLe(at + 8, entry.size, 4);
-    StoreLe(at + 12, entry.flags, 4);
-    at += kEntrySize;
-  }
-  Encrypt(out, BlockTableKey());
-  return out;
+  return EncodeTable<BlockEntry>(archive.blocks);
 }
 
 }  // namespace veltrane::mpq

@@ -62,7 +62,11 @@ void PlaceName(Archive& archive, std::uint32_t slot, std::string_view name, std:
 // How many hash entries refer to `block`.
 std::size_t CountReferences(const Archive& archive, std::uint32_t block);
 
-// The tables enciphered, as they are stored.
+// A table's entries enciphered, as they are stored (for HashEntry and BlockEntry).
+template <class Entry>
+std::vector<std::byte> EncodeTable(std::span<const Entry> entries);
+
+// The archive's tables, as they are stored.
 std::vector<std::byte> EncodeHashTable(const Archive& archive);
 std::vector<std::byte> EncodeBlockTable(const Archive& archive);
 

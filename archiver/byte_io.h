@@ -1,6 +1,6 @@
 #pragma once
-// The one pair that turns little-endian bytes into words and back, the bounds-checked cursor
-// that decodes fields in sequence with it, and encoding into byte vectors.
+// Little-endian words read from and written to bytes, and the bounds-checked cursor that
+// reads them in sequence.
 
 #include <bit>
 #include <cstddef>
@@ -45,17 +45,7 @@ class ByteCursor {
 
   bool ok() const { return ok_; }
 
-  std::uint16_t U16() { return static_cast<std::uint16_t>(Read(2)); }
   std::uint32_t U32() { return static_cast<std::uint32_t>(Read(4)); }
-  std::uint64_t U64() { return Read(8); }
-
-  // The next `size` bytes, or an empty span (and a bad cursor) when fewer remain.
-  std::span<const std::byte> Bytes(std::size_t size) {
-    if (!Has(size)) return {};
-    auto out = data_.subspan(offset_, size);
-    offset_ += size;
-    return out;
-  }
 
  private:
   bool Has(std::size_t size) {
@@ -82,19 +72,7 @@ inline bool SliceOf(std::span<const std::byte> data, std::uint64_t offset, std::
   return true;
 }
 
-// Appends `value` as a `size`-byte little-endian word.
-inline void PutLe(std::vector<std::byte>& out, std::uint64_t value, std::size_t size) {
-  for (std::size_t i = 0; i < size; ++i) out.push_back(std::byte((value >> (8 * i)) & 0xFF));
-}
-inline void PutU16(std::vector<std::byte>& out, std::uint16_t value) {
-  PutLe(out, value, 2);
-}
-inline void PutU32(std::vector<std::byte>& out, std::uint32_t value) {
-  PutLe(out, value, 4);
-}
-inline void PutU64(std::vector<std::byte>& out, std::uint64_t value) {
-  PutLe(out, value, 8);
-}
+// Appends `bytes` to `out`.
 inline void PutBytes(std::vector<std::byte>& out, std::span<const std::byte> bytes) {
   out.insert(out.end(), bytes.begin(), bytes.end());
 }

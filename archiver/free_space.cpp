@@ -7,21 +7,21 @@
 namespace veltrane::mpq {
 namespace {
 
-// The spans clipped to [low, high), sorted, with touching and overlapping ones joined.
-std::vector<Span> Union(std::vector<Span> spans, std::uint64_t low, std::uint64_t high) {
-  for (Span& span : spans) {
-    span.begin = std::clamp(span.begin, low, high);
-    span.end = std::clamp(span.end, span.begin, high);
+// The ranges clipped to [low, high), sorted, with touching and overlapping ones joined.
+std::vector<ByteRange> Union(std::vector<ByteRange> ranges, std::uint64_t low, std::uint64_t high) {
+  for (ByteRange& range : ranges) {
+    range.begin = std::clamp(range.begin, low, high);
+    range.end = std::clamp(range.end, range.begin, high);
   }
-  std::erase_if(spans, [](const Span& span) { return span.begin == span.end; });
-  std::sort(spans.begin(), spans.end(),
-            [](const Span& a, const Span& b) { return a.begin < b.begin; });
-  std::vector<Span> joined;
-  for (const Span& span : spans) {
-    if (!joined.empty() && span.begin <= joined.back().end) {
-      joined.back().end = std::max(joined.back().end, span.end);
+  std::erase_if(ranges, [](const ByteRange& range) { return range.begin == range.end; });
+  std::sort(ranges.begin(), ranges.end(),
+            [](const ByteRange& a, const ByteRange& b) { return a.begin < b.begin; });
+  std::vector<ByteRange> joined;
+  for (const ByteRange& range : ranges) {
+    if (!joined.empty() && range.begin <= joined.back().end) {
+      joined.back().end = std::max(joined.back().end, range.end);
     } else {
-      joined.push_back(span);
+      joined.push_back(range);
     }
   }
   return joined;
@@ -29,26 +29,26 @@ std::vector<Span> Union(std::vector<Span> spans, std::uint64_t low, std::uint64_
 
 }  // namespace
 
-std::vector<Span> FreeSpans(std::vector<Span> dead, std::vector<Span> live, std::uint64_t low,
-                            std::uint64_t high) {
-  const std::vector<Span> taken = Union(std::move(live), low, high);
-  std::vector<Span> free;
+std::vector<ByteRange> FreeRanges(std::vector<ByteRange> dead, std::vector<ByteRange> live,
+                                  std::uint64_t low, std::uint64_t high) {
+  const std::vector<ByteRange> taken = Union(std::move(live), low, high);
+  std::vector<ByteRange> free;
   auto next = taken.begin();
-  for (Span span : Union(std::move(dead), low, high)) {
-    while (next != taken.end() && next->end <= span.begin) ++next;
-    for (auto cut = next; cut != taken.end() && cut->begin < span.end; ++cut) {
-      if (cut->begin > span.begin) free.push_back({span.begin, cut->begin});
-      span.begin = std::max(span.begin, cut->end);
+  for (ByteRange range : Union(std::move(dead), low, high)) {
+    while (next != taken.end() && next->end <= range.begin) ++next;
+    for (auto cut = next; cut != taken.end() && cut->begin < range.end; ++cut) {
+      if (cut->begin > range.begin) free.push_back({range.begin, cut->begin});
+      range.begin = std::max(range.begin, cut->end);
     }
-    if (span.begin < span.end) free.push_back(span);
+    if (range.begin < range.end) free.push_back(range);
   }
   return free;
 }
 
 std::vector<std::uint64_t> PlacePieces(std::span<const std::uint64_t> sizes,
-                                       const std::vector<Span>& free, std::uint64_t end) {
+                                       const std::vector<ByteRange>& free, std::uint64_t end) {
   constexpr std::uint64_t kOpen = std::numeric_limits<std::uint64_t>::max();
-  std::vector<Span> room = free;  // begin: the first byte not yet given out
+  std::vector<ByteRange> room = free;  // begin: the first byte not yet given out
   if (!room.empty() && room.back().end == end) {
     room.back().end = kOpen;
   } else {
@@ -60,10 +60,11 @@ std::vector<std::uint64_t> PlacePieces(std::span<const std::uint64_t> sizes,
                    [&](std::size_t a, std::size_t b) { return sizes[a] > sizes[b]; });
   std::vector<std::uint64_t> offsets(sizes.size());
   for (std::size_t piece : order) {
-    Span& span = *std::find_if(room.begin(), room.end(),
-                               [&](const Span& s) { return s.end - s.begin >= sizes[piece]; });
-    offsets[piece] = span.begin;
-    span.begin += sizes[piece];
+    ByteRange& range = *std::find_if(room.begin(), room.end(), [&](const ByteRange& r) {
+      return r.end - r.begin >= sizes[piece];
+    });
+    offsets[piece] = range.begin;
+    range.begin += sizes[piece];
   }
   return offsets;
 }

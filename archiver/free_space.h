@@ -8,21 +8,21 @@
 namespace veltrane::mpq {
 
 // The bytes [begin, end) of the file, absolute offsets.
-struct Span {
+struct ByteRange {
   std::uint64_t begin = 0;
   std::uint64_t end = 0;
   std::uint64_t size() const { return end - begin; }
 };
 
-// The bytes of `dead` that lie inside [low, high) and in no span of `live`: sorted, disjoint
+// The bytes of `dead` that lie inside [low, high) and in no range of `live`: sorted, disjoint
 // and none empty. Either list may be unsorted, overlapping, or reach outside the bounds.
-std::vector<Span> FreeSpans(std::vector<Span> dead, std::vector<Span> live, std::uint64_t low,
-                            std::uint64_t high);
+std::vector<ByteRange> FreeRanges(std::vector<ByteRange> dead, std::vector<ByteRange> live,
+                                  std::uint64_t low, std::uint64_t high);
 
 // Where pieces of the given sizes go: first fit, largest piece first, in `free` (as
-// FreeSpans gives it) and then past `end`, the file's end. A free span that reaches `end`
+// FreeRanges gives it) and then past `end`, the file's end. A free range that reaches `end`
 // goes on past it, so a piece may start in it and end beyond. The offset of each piece.
 std::vector<std::uint64_t> PlacePieces(std::span<const std::uint64_t> sizes,
-                                       const std::vector<Span>& free, std::uint64_t end);
+                                       const std::vector<ByteRange>& free, std::uint64_t end);
 
 }  // namespace veltrane::mpq

@@ -166,13 +166,13 @@ Result<std::vector<std::byte>> ReadTableAsGame(ByteSource& source, std::uint64_t
   return stored;
 }
 
-Span TableSpan(const Archive& archive, std::uint32_t position, std::uint64_t count) {
+ByteRange TableRange(const Archive& archive, std::uint32_t position, std::uint64_t count) {
   const std::uint64_t begin = archive.Absolute(position);
   return {begin, begin + count * kEntrySize};
 }
 
 bool HashTableMustMove(const Archive& archive) {
-  const Span table = TableSpan(archive, archive.header.hash_position, archive.hashes.size());
+  const ByteRange table = TableRange(archive, archive.header.hash_position, archive.hashes.size());
   const bool over_header =
       table.begin < archive.header_offset + kHeaderSize && table.end > archive.header_offset;
   return over_header || table.end > archive.file_size;
@@ -184,8 +184,9 @@ Result<GameView> ReadGameView(ByteSource& source, const Archive& archive) {
   view.reach.resize(archive.blocks.size());
   const Header& header = archive.header;
   view.archive_end = archive.header_offset + kHeaderSize;
-  for (const Span& table : {TableSpan(archive, header.hash_position, archive.hashes.size()),
-                            TableSpan(archive, header.block_position, archive.blocks.size())}) {
+  for (const ByteRange& table :
+       {TableRange(archive, header.hash_position, archive.hashes.size()),
+        TableRange(archive, header.block_position, archive.blocks.size())}) {
     view.archive_end = std::max(view.archive_end, std::min(table.end, archive.file_size));
   }
   for (std::size_t i = 0; i < archive.blocks.size(); ++i) {
@@ -203,7 +204,7 @@ Result<GameView> ReadGameView(ByteSource& source, const Archive& archive) {
   return view;
 }
 
-Span ReachOf(const Archive& archive, const GameView& view, std::uint32_t block) {
+ByteRange ReachOf(const Archive& archive, const GameView& view, std::uint32_t block) {
   const std::uint64_t begin = archive.Absolute(archive.blocks[block].position);
   return {begin, begin + (block < view.reach.size() ? view.reach[block] : 0)};
 }
@@ -211,7 +212,7 @@ Span ReachOf(const Archive& archive, const GameView& view, std::uint32_t block) 
 std::optional<std::uint32_t> MemberOverHeader(const Archive& archive, const GameView& view) {
   const std::uint64_t header = archive.header_offset;
   for (std::uint32_t i = 0; i < view.reach.size(); ++i) {
-    const Span span = ReachOf(archive, view, i);
+    const ByteRange span = ReachOf(archive, view, i);
     if (view.named[i] && span.size() > 0 && span.begin < header + kHeaderSize &&
         span.end > header) {
       return i;

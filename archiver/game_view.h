@@ -37,7 +37,7 @@ Result<std::vector<std::byte>> ReadTableAsGame(ByteSource& source, std::uint64_t
                                                const char* what, std::string_view path);
 
 // The bytes a table of `count` entries at the header-relative `position` covers.
-Span TableSpan(const Archive& archive, std::uint32_t position, std::uint64_t count);
+ByteRange TableRange(const Archive& archive, std::uint32_t position, std::uint64_t count);
 
 // Whether the stored hash table shares bytes with the header or reaches past the file's
 // end: rewriting the header, or writing past the end, would change what the game reads as
@@ -64,7 +64,7 @@ struct GameView {
 Result<GameView> ReadGameView(ByteSource& source, const Archive& archive);
 
 // Where the stored bytes of `block` may be read by the game.
-Span ReachOf(const Archive& archive, const GameView& view, std::uint32_t block);
+ByteRange ReachOf(const Archive& archive, const GameView& view, std::uint32_t block);
 
 // The first named member whose bytes share any with the header, if one does.
 std::optional<std::uint32_t> MemberOverHeader(const Archive& archive, const GameView& view);

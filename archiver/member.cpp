@@ -120,7 +120,8 @@ std::pair<std::uint64_t, std::uint64_t> StoredRange(const Archive& archive,
   return {start, std::min<std::uint64_t>(block.packed_size, archive.file_size - start)};
 }
 
-void Decipher(Stored& src, const BlockEntry& block) {
+// Takes from `block` how its stored bytes are to be decoded: its flags and its key.
+void TakeFlagsAndKey(Stored& src, const BlockEntry& block) {
   src.encrypted = (block.flags & kFlagEncrypted) != 0;
   src.imploded = (block.flags & kFlagImplode) != 0;
   src.key = MemberKey(src.name, block.position, block.size, (block.flags & kFlagFixKey) != 0);
@@ -164,7 +165,7 @@ MemberContent DecodeMember(std::span<const std::byte> stored, const Archive& arc
     return Bad(src, "its data lies outside the archive file");
   }
   if (block.size == 0) return std::vector<std::byte>{};
-  Decipher(src, block);
+  TakeFlagsAndKey(src, block);
   const bool compressed = (block.flags & (kFlagImplode | kFlagCompress)) != 0;
   if (block.flags & kFlagSingleUnit) return DecodeSingleUnit(src, block.size, compressed);
   return DecodeSectors(src, block.size, archive.SectorSize(), compressed);
@@ -180,7 +181,7 @@ std::optional<PackedSectors> ReadPackedSectors(std::span<const std::byte> stored
   Stored src;
   src.bytes = stored.first(block.packed_size);
   src.name = name;
-  Decipher(src, block);
+  TakeFlagsAndKey(src, block);
   const std::uint32_t sector_size = archive.SectorSize();
   auto offsets =
       DecodeSectorOffsets(src, (std::uint64_t{block.size} + sector_size - 1) / sector_size);

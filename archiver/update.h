@@ -1,11 +1,12 @@
 #pragma once
 // Adding or replacing one member of an archive, safely in place, in two steps that each end
-// with one header write. The commit: everything new goes past the current end of the file
-// and is made durable, then the header points at it. Settling: the bytes the update freed
-// are zeroed, the new pieces and tables are written again into the freed space, made
-// durable, the header points at them, and the file is cut back to its old length or to the
-// end of what still lies past it. A stop at any moment leaves the archive as before or as
-// after.
+// with one header write. The commit: everything new (the member, the bookkeeping members,
+// the block table, and the hash table when an entry changed or the old one would be altered)
+// goes past the current end of the file and is made durable, then the header points at it.
+// Settling: the bytes the update freed are zeroed, the new pieces and tables are written
+// again into the freed space, made durable, the header points at them, and the file is cut
+// back to its old length or to the end of what still lies past it. A stop at any moment
+// leaves the archive as before or as after.
 
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "archiver/file.h"
+#include "archiver/format.h"
 #include "archiver/free_space.h"
 #include "archiver/header.h"
 #include "common/result.h"
@@ -31,17 +33,17 @@ struct UpdatePlan {
   std::uint64_t header_offset = 0;
   HeaderBytes old_header{};
   std::vector<std::vector<std::byte>> pieces;  // the bytes every write below points into
-  // The commit: pieces past the old end, the block table (enciphered) last, then the header.
+  std::vector<BlockEntry> blocks;              // the block table as the commit writes it
+  // The commit: pieces past the old end, the block table last, then the header.
   std::vector<PlannedWrite> staged;
-  std::vector<std::byte> staged_block_table;
-  std::uint64_t staged_block_table_at = 0;
+  std::uint64_t staged_block_table_offset = 0;
   HeaderBytes staged_header{};
   // Settling: zeros over `clear`, the pieces that move into freed space, the block table
   // with the moved blocks' positions, the header, then the cut.
-  std::vector<Span> clear;
+  std::vector<ByteRange> clear;
   std::vector<PlannedWrite> settled;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> moved_blocks;  // block, position
-  std::uint64_t settled_block_table = 0;                              // its offset
+  std::uint64_t settled_block_table_offset = 0;
   HeaderBytes settled_header{};
   std::uint64_t final_size = 0;
 };
@@ -51,7 +53,9 @@ struct UpdatePlan {
 // is new. A replace stores the member in the block of the name's neutral entry (or a new
 // block when another name shares it) and points the name's other locales at it too. The
 // block table and (attributes) are written anew; (listfile) when the name is new; the hash
-// table when an entry changed.
+// table when an entry changed or when the new header or the writes past the end would alter
+// it. Where the archive would still grow, the hash table and then (listfile) are written
+// anew as well, so that their old places join the freed run.
 Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const InputFile& input,
                            std::string_view archive_path);
 

@@ -61,12 +61,10 @@ void PrintTo(const BadCase& c, std::ostream* out) {
   *out << c.label;
 }
 
-class BadInput : public testing::TestWithParam<BadCase> {};
+class BadInput : public MapTest<BadCase> {};
 
 TEST_P(BadInput, FailsWithOneLineAndLeavesArchiveAsItWas) {
   const BadCase& c = GetParam();
-  TempDir dir;
-  const auto archive = dir / "map.w3m";
   ArchiveRecipe recipe;
   recipe.members = {{"war3map.j", MakeContent(9000, 1)}};
   CreateArchive(archive, recipe);

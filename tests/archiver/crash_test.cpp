@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -19,66 +21,53 @@
 namespace veltrane::mpq::test {
 namespace {
 
-// Passes calls through to the real file, failing the `fail_at`-th write or flush.
-class FailingFile final : public ArchiveFile {
- public:
-  FailingFile(ArchiveFile& real, int fail_write_at, int fail_flush_at)
-      : real_(real), fail_write_at_(fail_write_at), fail_flush_at_(fail_flush_at) {}
-  Result<std::uint64_t> Size() override { return real_.Size(); }
-  Result<void> ReadAt(std::uint64_t offset, std::span<std::byte> out) override {
-    return real_.ReadAt(offset, out);
-  }
-  Result<void> WriteAt(std::uint64_t offset, std::span<const std::byte> data) override {
-    if (++writes_ == fail_write_at_) return Fail("cannot write archive: injected failure");
-    return real_.WriteAt(offset, data);
-  }
-  Result<void> Flush() override {
-    if (++flushes_ == fail_flush_at_) return Fail("cannot flush archive: injected failure");
-    return real_.Flush();
-  }
-  Result<void> Truncate(std::uint64_t size) override { return real_.Truncate(size); }
-
- private:
-  ArchiveFile& real_;
-  int fail_write_at_;
-  int fail_flush_at_;
-  int writes_ = 0;
-  int flushes_ = 0;
+// A write, flush or cut that the update asks of the file.
+struct FileCall {
+  enum Kind { kWrite, kFlush, kCut } kind = kFlush;
+  std::uint64_t offset = 0;  // of a write, or the size a cut leaves
+  std::span<const std::byte> data;
 };
 
-// Passes calls through to the real file and records each write (offset and size) and flush.
-class RecordingFile final : public ArchiveFile {
+// Passes every call through to the real file, but lets `decide` see each write, flush and
+// cut first: when it returns a result, that result stands for the call, which is not passed.
+class InterposedFile final : public ArchiveFile {
  public:
-  struct Event {
-    std::uint64_t offset = 0;  // of a write, or the size a cut leaves
-    std::size_t size = 0;      // 0: a flush or a cut
-    bool zeros = false;        // a write of zeros only
-    bool cut = false;
-  };
-  explicit RecordingFile(ArchiveFile& real) : real_(real) {}
+  using Decide = std::function<std::optional<Result<void>>(const FileCall&)>;
+  InterposedFile(ArchiveFile& real, Decide decide) : real_(real), decide_(std::move(decide)) {}
   Result<std::uint64_t> Size() override { return real_.Size(); }
   Result<void> ReadAt(std::uint64_t offset, std::span<std::byte> out) override {
     return real_.ReadAt(offset, out);
   }
   Result<void> WriteAt(std::uint64_t offset, std::span<const std::byte> data) override {
-    const bool zeros =
-        std::all_of(data.begin(), data.end(), [](std::byte b) { return b == std::byte{0}; });
-    events.push_back({offset, data.size(), zeros});
+    if (auto decided = decide_({FileCall::kWrite, offset, data})) return *decided;
     return real_.WriteAt(offset, data);
   }
   Result<void> Flush() override {
-    events.push_back({});
+    if (auto decided = decide_({FileCall::kFlush, 0, {}})) return *decided;
     return real_.Flush();
   }
   Result<void> Truncate(std::uint64_t size) override {
-    events.push_back({size, 0, false, true});
+    if (auto decided = decide_({FileCall::kCut, size, {}})) return *decided;
     return real_.Truncate(size);
   }
-  std::vector<Event> events;
 
  private:
   ArchiveFile& real_;
+  Decide decide_;
 };
+
+// Fails the `fail_write_at`-th write or the `fail_flush_at`-th flush (counting from 1).
+InterposedFile::Decide FailAt(int fail_write_at, int fail_flush_at) {
+  return [=, writes = 0, flushes = 0](const FileCall& call) mutable -> std::optional<Result<void>> {
+    if (call.kind == FileCall::kWrite && ++writes == fail_write_at) {
+      return Fail("cannot write archive: injected failure");
+    }
+    if (call.kind == FileCall::kFlush && ++flushes == fail_flush_at) {
+      return Fail("cannot flush archive: injected failure");
+    }
+    return std::nullopt;
+  };
+}
 
 ArchiveRecipe SmallMap() {
   ArchiveRecipe recipe;
@@ -100,7 +89,7 @@ TEST(Crash, FailingEachWriteAndFlushLeavesArchiveBeforeOrAfter) {
     for (;; ++step) {
       auto real = OpenArchiveFile(archive.string());
       ASSERT_TRUE(real.ok()) << real.message();
-      FailingFile failing(**real, flushes ? 0 : step, flushes ? step : 0);
+      InterposedFile failing(**real, FailAt(flushes ? 0 : step, flushes ? step : 0));
       auto done = AddToArchive(failing, "war3map.j", input, archive.string());
       real->reset();
       if (done) break;
@@ -120,30 +109,6 @@ TEST(Crash, FailingEachWriteAndFlushLeavesArchiveBeforeOrAfter) {
     WriteBytes(archive, before);
   }
 }
-
-// Passes calls through to the real file until `kept` writes and cuts have been made; later
-// ones are lost as in a kill at that moment, though the caller is told they succeeded.
-class KilledFile final : public ArchiveFile {
- public:
-  KilledFile(ArchiveFile& real, int kept) : real_(real), kept_(kept) {}
-  Result<std::uint64_t> Size() override { return real_.Size(); }
-  Result<void> ReadAt(std::uint64_t offset, std::span<std::byte> out) override {
-    return real_.ReadAt(offset, out);
-  }
-  Result<void> WriteAt(std::uint64_t offset, std::span<const std::byte> data) override {
-    return ++calls_ > kept_ ? Result<void>() : real_.WriteAt(offset, data);
-  }
-  Result<void> Flush() override { return real_.Flush(); }
-  Result<void> Truncate(std::uint64_t size) override {
-    return ++calls_ > kept_ ? Result<void>() : real_.Truncate(size);
-  }
-  bool killed() const { return calls_ > kept_; }
-
- private:
-  ArchiveFile& real_;
-  int kept_;
-  int calls_ = 0;
-};
 
 // The map with a preamble, as maps have, and its bytes.
 Bytes MapWithPreamble(const std::filesystem::path& archive, std::size_t preamble) {
@@ -166,11 +131,23 @@ TEST(Crash, HeadersComeAfterTheirDurableWrites) {
   const Bytes bytes = MapWithPreamble(archive, preamble);
   auto real = OpenArchiveFile(archive.string());
   ASSERT_TRUE(real.ok()) << real.message();
-  RecordingFile recording(**real);
+  struct Event {
+    std::uint64_t offset = 0;  // of a write, or the size a cut leaves
+    std::size_t size = 0;      // 0: a flush or a cut
+    bool zeros = false;        // a write of zeros only
+    bool cut = false;
+  };
+  std::vector<Event> events;
+  InterposedFile recording(**real, [&](const FileCall& call) {
+    const bool zeros = std::all_of(call.data.begin(), call.data.end(),
+                                   [](std::byte b) { return b == std::byte{0}; });
+    events.push_back({call.offset, call.data.size(), zeros && call.kind == FileCall::kWrite,
+                      call.kind == FileCall::kCut});
+    return std::optional<Result<void>>();
+  });
   const InputFile input{MakeContent(20000, 3), 1};
   ASSERT_TRUE(AddToArchive(recording, "war3map.j", input, archive.string()).ok());
 
-  const auto& events = recording.events;
   std::vector<std::size_t> headers;
   for (std::size_t i = 0; i < events.size(); ++i) {
     if (events[i].size != 0 && events[i].offset == preamble) headers.push_back(i);
@@ -213,7 +190,13 @@ TEST(Crash, KilledAtEachStepLeavesArchiveBeforeOrAfter) {
     WriteBytes(archive, before);
     auto real = OpenArchiveFile(archive.string());
     ASSERT_TRUE(real.ok()) << real.message();
-    KilledFile killed(**real, kept);
+    // Writes and cuts after the first `kept` are lost, as in a kill at that moment, though
+    // the update is told they succeeded.
+    int calls = 0;
+    InterposedFile killed(**real, [&](const FileCall& call) -> std::optional<Result<void>> {
+      if (call.kind == FileCall::kFlush || ++calls <= kept) return std::nullopt;
+      return Result<void>();
+    });
     ASSERT_TRUE(AddToArchive(killed, "war3map.j", input, archive.string()).ok());
     real->reset();
     const auto j = StormRead(archive, "war3map.j");
@@ -225,7 +208,7 @@ TEST(Crash, KilledAtEachStepLeavesArchiveBeforeOrAfter) {
     EXPECT_EQ(StormRead(archive, "war3map.wts"), recipe.members[1].content) << kept;
     EXPECT_EQ(StormVerify(archive, "war3map.j"), 0u) << "killed after " << kept;
     EXPECT_EQ(StormVerify(archive, "(attributes)"), 0u) << "killed after " << kept;
-    if (!killed.killed()) break;
+    if (calls <= kept) break;
   }
   EXPECT_GE(after_count, 3) << "kills while settling leave the committed archive";
 }

@@ -57,12 +57,10 @@ std::vector<Bytes> OldStorage(const Bytes& file, const std::string& name) {
   return stored;
 }
 
-class Trace : public testing::TestWithParam<TraceCase> {};
+class Trace : public MapTest<TraceCase> {};
 
 TEST_P(Trace, NoOldBytesNoGrowthAndReadsBack) {
   const TraceCase& c = GetParam();
-  TempDir dir;
-  const auto archive = dir / "map.w3m";
   ArchiveRecipe recipe;
   recipe.max_files = c.hash_entries - 2;  // StormLib reserves room for its two side files
   recipe.attribute_flags = c.attribute_flags;

@@ -9,9 +9,9 @@
 #include <functional>
 
 #include "archiver/archive.h"
-#include "archiver/byte_io.h"
 #include "archiver/crypt.h"
 #include "archiver/game_view.h"
+#include "archiver/records.h"
 #include "storm_fixture.h"
 #include "tables.h"
 
@@ -80,9 +80,7 @@ void HashTableOverHeader(Map& map) {
   HeaderBytes stored = EncodeHeader(archive.header);
   Decrypt(std::span(stored).subspan(16), HashTableKey());
   std::vector<HashEntry> table(count);
-  table[0] = {LoadLe32(&stored[16]), LoadLe32(&stored[20]),
-              static_cast<std::uint16_t>(LoadLe32(&stored[24])),
-              static_cast<std::uint16_t>(LoadLe32(&stored[24]) >> 16), LoadLe32(&stored[28])};
+  table[0] = DecodeRecord<HashEntry>(&stored[16]);
   ASSERT_GE(table[0].block, archive.blocks.size()) << "the header's entry must name no block";
   for (const char* name : {"(listfile)", "(attributes)", "war3map.w3e", "war3map.j", "war3map.mmp",
                            "war3map.wts", "war3map.wtg"}) {
@@ -191,19 +189,17 @@ Map MakeMap(const std::filesystem::path& path, const LayoutCase& c) {
   return map;
 }
 
-class GameLayout : public testing::TestWithParam<LayoutCase> {};
+class GameLayout : public MapTest<LayoutCase> {};
 
 TEST_P(GameLayout, ReplacesWithEveryOtherMemberIntactOrRefusesUntouched) {
   const LayoutCase& c = GetParam();
-  TempDir dir;
-  const auto path = dir / "map.w3m";
-  Map map = MakeMap(path, c);
+  Map map = MakeMap(archive, c);
   c.change(map);
-  WriteBytes(path, map.bytes);
+  WriteBytes(archive, map.bytes);
   WriteBytes(dir / "empty", Bytes{});
 
-  const RunResult run = RunTool({"a", path.string(), "empty", "war3map.wtg"}, dir.path());
-  const Bytes after = ReadBytes(path);
+  const RunResult run = RunTool({"a", archive.string(), "empty", "war3map.wtg"}, dir.path());
+  const Bytes after = ReadBytes(archive);
   if (!c.refusal.empty()) {
     EXPECT_NE(run.exit_code, 0);
     EXPECT_NE(run.err.find(c.refusal), std::string::npos) << run.err;
@@ -219,13 +215,13 @@ TEST_P(GameLayout, ReplacesWithEveryOtherMemberIntactOrRefusesUntouched) {
       << "the tail changed";
   for (const auto& member : MapMembers()) {
     if (member.name == "war3map.wtg") continue;
-    EXPECT_EQ(StormRead(path, member.name), member.content) << member.name;
-    EXPECT_EQ(StormVerify(path, member.name), 0u) << member.name;
+    EXPECT_EQ(StormRead(archive, member.name), member.content) << member.name;
+    EXPECT_EQ(StormVerify(archive, member.name), 0u) << member.name;
   }
-  EXPECT_EQ(StormRead(path, "war3map.wtg"), Bytes{});
+  EXPECT_EQ(StormRead(archive, "war3map.wtg"), Bytes{});
   if (c.locales) {
-    EXPECT_EQ(StormRead(path, "war3map.wtg", kGerman), Bytes{});
-    EXPECT_EQ(StormRead(path, "alias.wtg"), MakeContent(4000, 96));
+    EXPECT_EQ(StormRead(archive, "war3map.wtg", kGerman), Bytes{});
+    EXPECT_EQ(StormRead(archive, "alias.wtg"), MakeContent(4000, 96));
   }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
-// Test helpers: archives built and read back with StormLib (the oracle), temporary folders,
-// and running the real native mpqadd.
+// Test helpers: archives built and read back with StormLib (the oracle), temporary folders
+// (one per row of a case table), and running the real native mpqadd.
+
+#include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +34,15 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// A test of one map per row of a case table: each row gets its own temporary folder, and
+// `archive` names the map in it.
+template <class Case>
+class MapTest : public testing::TestWithParam<Case> {
+ protected:
+  TempDir dir;
+  const std::filesystem::path archive = dir / "map.w3m";
 };
 
 using MemberRecipe = test_support::StormMember;

@@ -4,19 +4,19 @@
 
 #include <algorithm>
 
+#include "archiver/byte_io.h"
 #include "storm_fixture.h"
 
 namespace veltrane::mpq::test {
 
 std::uint32_t GetU32(const std::vector<std::byte>& bytes, std::size_t offset) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i)
-    value = (value << 8) | std::to_integer<std::uint32_t>(bytes.at(offset + i));
-  return value;
+  (void)bytes.at(offset + 3);  // throws when the word doesn't lie inside
+  return LoadLe32(&bytes[offset]);
 }
 
 void SetU32(std::vector<std::byte>& bytes, std::size_t offset, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes.at(offset + i) = std::byte((value >> (8 * i)) & 0xFF);
+  (void)bytes.at(offset + 3);
+  StoreLe(&bytes[offset], value, 4);
 }
 
 void EditHeader(std::vector<std::byte>& bytes, std::size_t offset,

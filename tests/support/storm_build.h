@@ -1,5 +1,6 @@
 #pragma once
-// The one way tests and benchmarks build archives: with StormLib, the independent writer.
+// Archives built with StormLib, the independent writer, for the tests and benchmarks that
+// want an archive another writer made (some tests also edit or write bytes by hand).
 
 #include <cstddef>
 #include <cstdint>
