@@ -78,8 +78,8 @@ std::vector<StormMember> Members(std::mt19937& random) {
     members.push_back({name, Content(Between(500, 60000, random), 150, random)});
   }
   // Maps with few triggers have a war3map.wtg of a few hundred bytes.
-  const std::size_t triggers = random() % 3 == 0 ? Between(100, 1500, random)
-                                                 : Between(2000, 30000, random);
+  const std::size_t triggers =
+      random() % 3 == 0 ? Between(100, 1500, random) : Between(2000, 30000, random);
   StormMember wtg{"war3map.wtg", Content(triggers, 60 + random() % 120, random), kCompress, kZlib};
   const std::size_t at = Between(0, members.size(), random);
   members.insert(members.begin() + static_cast<std::ptrdiff_t>(at), std::move(wtg));

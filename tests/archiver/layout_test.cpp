@@ -123,7 +123,7 @@ void DecoyHeader(Map& map) {
 struct LayoutCase {
   std::string label;
   std::function<void(Map&)> change;
-  std::string refusal;  // part of the message when mpqadd must refuse
+  std::string refusal = {};  // part of the message when mpqadd must refuse
   bool tail = true;
   bool locales = false;  // war3map.wtg also in German
 };
