@@ -78,6 +78,24 @@ class Watchdog {
   std::thread thread_;
 };
 
+// Launches the copying script, and waits until its copy is whole: the launch's time.
+double TimeLaunch(veltrane::Win32JobHost& host, const std::wstring& script,
+                  const std::wstring& folder, const std::wstring& copy, std::int64_t map_size) {
+  const double before = NowMs();
+  if (auto launched = host.LaunchScript(script, folder); !launched) Die(launched.message());
+  const double launch = NowMs() - before;
+  if (veltrane::bench::WaitUntil(
+          [&] {
+            // The host keeps this script's process too, and refuses the next job while it runs.
+            return veltrane::bench::SizeOf(copy) == map_size &&
+                   veltrane::bench::ClosedByWriters(copy) && !host.ScriptRunning();
+          },
+          kTimeoutMs, true) < 0) {
+    Die("the launched copy did not finish");
+  }
+  return launch;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -121,20 +139,7 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     Clear({}, {job_script});  // the job's script has ended before the launch is timed
-    const double launch_before = NowMs();
-    if (auto launched = host.LaunchScript(copy_script, program_folder); !launched) {
-      Die(launched.message());
-    }
-    launches.push_back(NowMs() - launch_before);
-    if (veltrane::bench::WaitUntil(
-            [&] {
-              // The host keeps this script's process too, and refuses the next job while it runs.
-              return veltrane::bench::SizeOf(copy_destination) == map_size &&
-                     veltrane::bench::ClosedByWriters(copy_destination) && !host.ScriptRunning();
-            },
-            kTimeoutMs, true) < 0) {
-      Die("the launched copy did not finish");
-    }
+    launches.push_back(TimeLaunch(host, copy_script, program_folder, copy_destination, map_size));
   }
   Clear({destination, copy_destination}, {job_script, copy_script});
   std::printf("click %.2f %.2f launch %.2f %.2f\n", veltrane::bench::Median(clicks),

@@ -218,6 +218,24 @@ std::wstring FocusLine(HWND window) {
   return std::to_wstring(GetDlgCtrlID(focus));
 }
 
+// A line per control (id, class, text), then the focused control's id.
+std::wstring ControlList(HWND window) {
+  std::wstring out;
+  for (const HWND child : ChildrenOf(window)) {
+    out += std::to_wstring(GetDlgCtrlID(child)) + L"\t" + ClassOf(child) + L"\t" +
+           Escaped(TextOf(child)) + L"\n";
+  }
+  return out + L"focus\t" + FocusLine(window) + L"\n";
+}
+
+// "yes" when the window is the foreground one, else which window is.
+std::wstring ForegroundLine(HWND window) {
+  const HWND foreground = GetForegroundWindow();
+  if (foreground == window) return L"yes\n";
+  if (foreground == nullptr) return L"no: nothing\n";
+  return L"no: " + ClassOf(foreground) + L" \"" + TextOf(foreground) + L"\"\n";
+}
+
 int Run(const Options& options) {
   const HWND window = FindTopLevel(options);
   if (window == nullptr) {
@@ -225,16 +243,9 @@ int Run(const Options& options) {
     return 1;
   }
   switch (options.action) {
-    case Action::kList: {
-      std::wstring out;
-      for (const HWND child : ChildrenOf(window)) {
-        out += std::to_wstring(GetDlgCtrlID(child)) + L"\t" + ClassOf(child) + L"\t" +
-               Escaped(TextOf(child)) + L"\n";
-      }
-      out += L"focus\t" + FocusLine(window) + L"\n";
-      WriteOut(out);
+    case Action::kList:
+      WriteOut(ControlList(window));
       return 0;
-    }
     case Action::kText:
     case Action::kRect: {
       const HWND child = GetDlgItem(window, options.control_id);
@@ -266,17 +277,9 @@ int Run(const Options& options) {
     case Action::kClose:
       PostMessageW(window, WM_CLOSE, 0, 0);
       return 0;
-    case Action::kForeground: {
-      const HWND foreground = GetForegroundWindow();
-      if (foreground == window) {
-        WriteOut(L"yes\n");
-      } else if (foreground == nullptr) {
-        WriteOut(L"no: nothing\n");
-      } else {
-        WriteOut(L"no: " + ClassOf(foreground) + L" \"" + TextOf(foreground) + L"\"\n");
-      }
+    case Action::kForeground:
+      WriteOut(ForegroundLine(window));
       return 0;
-    }
     case Action::kMove:
       return SetWindowPos(window, nullptr, options.to.x, options.to.y, 0, 0,
                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)
