@@ -30,6 +30,7 @@ std::string WhyUnprotected(const ProtectionCheck& check) {
     case Protection::kNoPlaceholder:
       return "it has no " + ToUtf8(kPlaceholderName) + " (the archiver did not add it)";
     case Protection::kNotArchive:
+      if (!check.why_unopened.empty()) return "it could not be opened (" + check.why_unopened + ")";
       return "it is not a Warcraft III map";
     case Protection::kTraceLeft:
       return "its old trigger data is still inside the file, in space the archive no longer "
@@ -41,10 +42,10 @@ std::string WhyUnprotected(const ProtectionCheck& check) {
   return "";
 }
 
-ProtectionCheck Checked(Protection state, std::string why_not_archive = {}) {
+ProtectionCheck Checked(Protection state, std::string why_unopened = {}) {
   ProtectionCheck check;
   check.state = state;
-  check.why_not_archive = std::move(why_not_archive);
+  check.why_unopened = std::move(why_unopened);
   return check;
 }
 
@@ -123,7 +124,7 @@ std::vector<std::vector<std::byte>> OldTriggerData(mpq::ByteSource& map,
 ProtectionCheck CheckProtection(mpq::ByteSource& copy, const std::wstring& copy_path,
                                 Result<mpq::ByteSource*> map, const std::wstring& map_path) {
   auto archive = mpq::ParseArchive(copy, ToUtf8(copy_path));
-  if (!archive) return Checked(Protection::kNotArchive, archive.message());
+  if (!archive) return Checked(Protection::kNotArchive);
   const auto lengths = mpq::MemberLengths(*archive, ToUtf8(kPlaceholderName));
   if (lengths.empty()) return Checked(Protection::kNoPlaceholder);
   for (const auto length : lengths) {

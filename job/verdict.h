@@ -28,7 +28,7 @@ enum class Protection {
 
 struct ProtectionCheck {
   Protection state = Protection::kNotArchive;
-  std::string why_not_archive;  // the reader's message for kNotArchive
+  std::string why_unopened;  // the system's reason when the file could not be opened at all
   // The map's members that the copy lacks or gives back otherwise; read only when every
   // war3map.wtg entry is empty.
   std::vector<DamagedMember> damaged;

@@ -67,6 +67,9 @@ const std::wstring kMap = L"C:\\Maps\\Map.w3m";
 const FileIdentity kOld{1, 10, 500, 100};
 const FileIdentity kNew{1, 11, 900, 200};
 
+// A destination that is there but that the host cannot open.
+const std::string kUnopenable = "(unopenable)";
+
 struct Case {
   const char* label;
   std::optional<FileIdentity> before, after;
@@ -84,7 +87,7 @@ TEST_P(VerdictFromFiles, GivesTheRightReport) {
   FakeJobHost host;
   if (c.after) host.identities[kDestination] = *c.after;
   if (c.scratch_left) host.existing_files.insert(L"c:\\temp.w3m");
-  host.contents[kDestination] = c.content;
+  if (c.content != kUnopenable) host.contents[kDestination] = c.content;
   host.contents[kMap] = c.map;
   const JobLaunch launch{L"Out.w3m", kDestination, kMap, c.before};
 
@@ -195,6 +198,13 @@ INSTANTIATE_TEST_SUITE_P(
              "plain text, no archive",
              false,
              {"not protected", "not a Warcraft III map", "It replaced the file"}},
+        Case{"DestinationUnopenable",
+             kOld,
+             kNew,
+             false,
+             kUnopenable,
+             false,
+             {"not protected", "could not be opened (Cannot open", "gone"}},
         Case{"OldTriggerDataLeftInTheFile",
              kOld,
              kNew,
