@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 
 #include "archiver/archive.h"
@@ -31,42 +32,54 @@ std::wstring CurrentFolder() {
   return std::wstring(path, length);
 }
 
+// The scratch map opened for writing, with its tables; nothing when either fails.
+struct Scratch {
+  std::unique_ptr<veltrane::mpq::ArchiveFile> file;
+  veltrane::mpq::Archive archive;
+};
+
+std::optional<Scratch> OpenScratch(const std::wstring& archive_path) {
+  auto file = veltrane::mpq::OpenArchiveFile(archive_path);
+  if (!file) return std::nullopt;
+  auto archive = veltrane::mpq::ParseArchive(**file, "scratch map");
+  if (!archive) return std::nullopt;
+  return Scratch{std::move(*file), std::move(*archive)};
+}
+
 // Every war3map.wtg entry's block made empty, the block table written back in its place.
 int HideTriggers(const std::wstring& archive_path) {
   using namespace veltrane::mpq;
-  auto file = OpenArchiveFile(archive_path);
-  if (!file) return 6;
-  auto archive = ParseArchive(**file, "scratch map");
-  if (!archive) return 7;
+  auto scratch = OpenScratch(archive_path);
+  if (!scratch) return 6;
+  Archive& archive = scratch->archive;
   std::byte field[4];
-  if (!(*file)->ReadAt(archive->header_offset + 20, field)) return 8;  // block table position
+  if (!scratch->file->ReadAt(archive.header_offset + 20, field)) return 8;  // block table position
   const std::uint32_t a = HashName("war3map.wtg", HashKind::kNameA);
   const std::uint32_t b = HashName("war3map.wtg", HashKind::kNameB);
-  for (const HashEntry& entry : archive->hashes) {
-    if (entry.name_a != a || entry.name_b != b || entry.block >= archive->blocks.size()) continue;
-    archive->blocks[entry.block].size = 0;
-    archive->blocks[entry.block].packed_size = 0;
+  for (const HashEntry& entry : archive.hashes) {
+    if (entry.name_a != a || entry.name_b != b || entry.block >= archive.blocks.size()) continue;
+    archive.blocks[entry.block].size = 0;
+    archive.blocks[entry.block].packed_size = 0;
   }
-  const auto table = EncodeBlockTable(*archive);
-  if (!(*file)->WriteAt(archive->Absolute(LoadLe32(field)), table)) return 9;
+  const auto table = EncodeBlockTable(archive);
+  if (!scratch->file->WriteAt(archive.Absolute(LoadLe32(field)), table)) return 9;
   return 0;
 }
 
 // One byte in the middle of war3map.j's stored data inverted.
 int DamageScript(const std::wstring& archive_path) {
   using namespace veltrane::mpq;
-  auto file = OpenArchiveFile(archive_path);
-  if (!file) return 10;
-  auto archive = ParseArchive(**file, "scratch map");
-  if (!archive) return 11;
-  const auto slot = FindMember(*archive, "war3map.j");
+  auto scratch = OpenScratch(archive_path);
+  if (!scratch) return 10;
+  const Archive& archive = scratch->archive;
+  const auto slot = FindMember(archive, "war3map.j");
   if (!slot) return 12;
-  const BlockEntry& block = archive->blocks[archive->hashes[*slot].block];
-  const std::uint64_t at = archive->Absolute(block.position) + block.packed_size / 2;
+  const BlockEntry& block = archive.blocks[archive.hashes[*slot].block];
+  const std::uint64_t at = archive.Absolute(block.position) + block.packed_size / 2;
   std::byte value[1];
-  if (!(*file)->ReadAt(at, value)) return 13;
+  if (!scratch->file->ReadAt(at, value)) return 13;
   value[0] = ~value[0];
-  return (*file)->WriteAt(at, value) ? 0 : 14;
+  return scratch->file->WriteAt(at, value) ? 0 : 14;
 }
 
 // Runs the mpqadd.exe in this program's folder with `arguments` and gives its exit code.
