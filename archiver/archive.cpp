@@ -51,20 +51,27 @@ void WalkSearchPath(const Archive& archive, std::string_view name, Visit visit) 
   }
 }
 
-// Visits the entries on `name`'s search path that carry the name, in any locale, and point
-// at a block in use.
+// Visits the entries on `name`'s search path that the game takes as the name's: those with
+// its name hashes whose block index lies inside the block table. Whether that block holds a
+// member is asked only of the entry a lookup chooses.
 template <class Visit>
-void WalkLiveEntries(const Archive& archive, std::string_view name, Visit visit) {
+void WalkNameEntries(const Archive& archive, std::string_view name, Visit visit) {
   const std::uint32_t a = HashName(name, HashKind::kNameA);
   const std::uint32_t b = HashName(name, HashKind::kNameB);
   WalkSearchPath(archive, name, [&](std::uint32_t slot) {
     const HashEntry& entry = archive.hashes[slot];
-    if (entry.name_a != a || entry.name_b != b || entry.block >= archive.blocks.size() ||
-        (archive.blocks[entry.block].flags & kFlagExists) == 0) {
+    if (entry.name_a != a || entry.name_b != b || entry.block >= archive.blocks.size()) {
       return false;
     }
     return visit(slot);
   });
+}
+
+// The name's entries whose block holds a member.
+template <class Visit>
+void WalkLiveEntries(const Archive& archive, std::string_view name, Visit visit) {
+  WalkNameEntries(archive, name,
+                  [&](std::uint32_t slot) { return Opens(archive, slot) && visit(slot); });
 }
 
 }  // namespace
@@ -116,15 +123,52 @@ Result<Archive> ParseArchive(std::span<const std::byte> file, std::string_view p
   return ParseArchive(source, path);
 }
 
-std::optional<std::uint32_t> FindMember(const Archive& archive, std::string_view name) {
+std::optional<std::uint32_t> LookUp(const Archive& archive, std::string_view name,
+                                    std::uint16_t locale) {
+  std::optional<std::uint32_t> exact;
   std::optional<std::uint32_t> neutral;
-  std::optional<std::uint32_t> localised;
-  WalkLiveEntries(archive, name, [&](std::uint32_t slot) {
-    if (archive.hashes[slot].locale == 0) neutral = slot;
-    if (!localised) localised = slot;
-    return neutral.has_value();
+  WalkNameEntries(archive, name, [&](std::uint32_t slot) {
+    const HashEntry& entry = archive.hashes[slot];
+    // The platform is the field's low byte; writers leave the high one at 0xFF or 0.
+    if ((entry.platform & 0xFF) != 0) return false;
+    if (locale != 0 && entry.locale == locale) {
+      exact = slot;
+      return true;
+    }
+    if (entry.locale == 0) neutral = slot;
+    return false;
   });
-  return neutral ? neutral : localised;
+  return exact ? exact : neutral;
+}
+
+bool Opens(const Archive& archive, std::uint32_t slot) {
+  const std::uint32_t block = archive.hashes[slot].block;
+  return block < archive.blocks.size() && (archive.blocks[block].flags & kFlagExists) != 0;
+}
+
+std::optional<std::uint32_t> FindMember(const Archive& archive, std::string_view name) {
+  const auto slot = LookUp(archive, name, 0);
+  if (slot && Opens(archive, *slot)) return slot;
+  return std::nullopt;
+}
+
+std::vector<std::uint16_t> LocalesIn(const Archive& archive) {
+  std::vector<std::uint16_t> locales{0};
+  for (const HashEntry& entry : archive.hashes) {
+    if (entry.block < archive.blocks.size()) locales.push_back(entry.locale);
+  }
+  std::sort(locales.begin(), locales.end());
+  locales.erase(std::unique(locales.begin(), locales.end()), locales.end());
+  return locales;
+}
+
+std::vector<std::uint32_t> NameEntries(const Archive& archive, std::string_view name) {
+  std::vector<std::uint32_t> slots;
+  WalkNameEntries(archive, name, [&](std::uint32_t slot) {
+    slots.push_back(slot);
+    return false;
+  });
+  return slots;
 }
 
 std::vector<std::uint32_t> MemberSlots(const Archive& archive, std::string_view name) {

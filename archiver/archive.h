@@ -39,9 +39,27 @@ struct Archive {
 Result<Archive> ParseArchive(ByteSource& source, std::string_view path);
 Result<Archive> ParseArchive(std::span<const std::byte> file, std::string_view path);
 
-// The hash slot of the member named `name`: its neutral-locale entry, or else the first entry
-// of any locale; nothing when the name isn't there.
+// The hash slot the game's lookup takes for `name` in `locale`, as Storm reads a map: along
+// the name's search path (deleted entries passed over, a free one ending it) it looks at the
+// entries with the name's hashes whose block index lies inside the block table, of platform
+// 0. For a locale other than neutral, the first entry of exactly that locale wins; failing
+// that, and for the neutral locale, the last neutral entry on the path. Some maps hold
+// several neutral entries of one name: the game reads the last. Nothing when none fits.
+std::optional<std::uint32_t> LookUp(const Archive& archive, std::string_view name,
+                                    std::uint16_t locale);
+
+// Whether the block the entry in `slot` points at holds a member the game can open.
+bool Opens(const Archive& archive, std::uint32_t slot);
+
+// The slot of the member the game opens as `name` in the neutral locale, if there is one.
 std::optional<std::uint32_t> FindMember(const Archive& archive, std::string_view name);
+
+// The neutral locale and every locale an entry of the hash table names.
+std::vector<std::uint16_t> LocalesIn(const Archive& archive);
+
+// Every entry on `name`'s search path that a lookup of the name may take, in any locale,
+// whether or not its block holds a member: what a replace of the name re-points.
+std::vector<std::uint32_t> NameEntries(const Archive& archive, std::string_view name);
 
 // The hash slot of every entry named `name`, in any locale, that points at a block in use.
 std::vector<std::uint32_t> MemberSlots(const Archive& archive, std::string_view name);

@@ -39,13 +39,6 @@ std::vector<std::uint32_t> FirstWords(const BlockEntry& block, std::uint64_t sec
   return words;
 }
 
-// How far the game may read a member, from its position: `furthest` bounds every byte it
-// may read, `end` is where a member the game reads whole ends (zero when it can't).
-struct Extent {
-  std::uint64_t furthest = 0;
-  std::uint64_t end = 0;
-};
-
 // Whether the table is one the game reads whole: it starts with its own size, and each
 // sector starts where the one before ends, no longer than a sector.
 bool Readable(std::span<const std::uint32_t> words, std::span<const std::uint32_t> first,
@@ -57,64 +50,47 @@ bool Readable(std::span<const std::uint32_t> words, std::span<const std::uint32_
   return true;
 }
 
+// The keys that may decipher an enciphered sector offset table: the one the member's name
+// gives when it is known, else every key that turns the first stored word into a size the
+// table can have.
+std::vector<std::optional<std::uint32_t>> TableKeys(std::span<const std::byte> stored,
+                                                    const BlockEntry& block,
+                                                    std::span<const std::uint32_t> first,
+                                                    std::optional<std::string_view> name) {
+  if ((block.flags & kFlagEncrypted) == 0) return {std::nullopt};
+  if (name) {
+    const bool fix_key = (block.flags & kFlagFixKey) != 0;
+    return {MemberKey(*name, block.position, block.size, fix_key) - 1};
+  }
+  std::vector<std::optional<std::uint32_t>> keys;
+  for (std::uint32_t word : first) {
+    for (std::uint32_t key : KeysDeciphering(LoadLe32(stored.data()), word)) keys.push_back(key);
+  }
+  return keys;
+}
+
 // The extent a compressed member's sector offset table gives, from its stored words (as
 // many as lie in the file); nothing when no key deciphers it. The game reads sector i from
 // offset i to offset i + 1, so the largest offset bounds it. A member of the single-unit form
-// counts only when its first word is the table's size. An enciphered table's key is found
-// from that first word, as the member's name is not known here; every key that gives a
-// first sector the game could read is taken, and the furthest extent kept.
-std::optional<Extent> SectorExtent(std::span<const std::byte> stored, const BlockEntry& block,
-                                   std::uint32_t sector_size, std::uint64_t sectors) {
-  std::vector<std::optional<std::uint32_t>> keys;
+// counts only when its first word is the table's size. Every key that gives a first sector
+// the game could read is taken, and the furthest extent kept.
+std::optional<MemberExtent> SectorExtent(std::span<const std::byte> stored, const BlockEntry& block,
+                                         std::uint32_t sector_size, std::uint64_t sectors,
+                                         std::optional<std::string_view> name) {
   const std::vector<std::uint32_t> first = FirstWords(block, sectors);
-  if (block.flags & kFlagEncrypted) {
-    for (std::uint32_t word : first) {
-      for (std::uint32_t key : KeysDeciphering(LoadLe32(stored.data()), word)) keys.push_back(key);
-    }
-  } else {
-    keys.emplace_back();
-  }
-  std::optional<Extent> extent;
-  for (const auto& key : keys) {
+  std::optional<MemberExtent> extent;
+  for (const auto& key : TableKeys(stored, block, first, name)) {
     const auto words = Decipher(stored, key, sector_size);
     if (!words) continue;
     const bool readable = Readable(*words, first, sector_size);
     if ((block.flags & kFlagSingleUnit) && !readable) continue;
-    Extent found{*std::max_element(words->begin(), words->end()), readable ? words->back() : 0u};
-    if (!extent) extent = Extent{};
+    MemberExtent found{*std::max_element(words->begin(), words->end()),
+                       readable ? words->back() : 0u};
+    if (!extent) extent = MemberExtent{};
     extent->furthest = std::max(extent->furthest, found.furthest);
     extent->end = std::max(extent->end, found.end);
   }
   return extent;
-}
-
-// The extent of `block` as its format gives it: the sector offsets of a compressed member,
-// the content size of a plain one. Never past `room`, the bytes from its position to the
-// file's end.
-Result<Extent> ReadExtent(ByteSource& source, const Archive& archive, const BlockEntry& block,
-                          std::uint64_t room) {
-  const bool compressed = (block.flags & (kFlagImplode | kFlagCompress)) != 0;
-  if (!compressed || block.size == 0) {
-    const std::uint64_t size = std::min<std::uint64_t>(block.size, room);
-    return Extent{size, size};
-  }
-  const std::uint32_t sector_size = archive.SectorSize();
-  const std::uint64_t sectors = (std::uint64_t{block.size} + sector_size - 1) / sector_size;
-  // The table has a word per sector and one that ends the last; with sector CRCs, one more
-  // that ends them.
-  const std::uint64_t table_words = sectors + ((block.flags & kFlagSectorCrc) ? 2 : 1);
-  const std::uint64_t words = std::min<std::uint64_t>(table_words, room / 4);
-  if (words < 2) return Extent{};
-  std::vector<std::byte> stored(static_cast<std::size_t>(words * 4));
-  auto read = source.ReadAt(archive.Absolute(block.position), stored);
-  if (!read) return read.error();
-  if (auto extent = SectorExtent(stored, block, sector_size, sectors)) {
-    return Extent{std::min(extent->furthest, room), std::min(extent->end, room)};
-  }
-  // An enciphered sectored member whose key no first word gives might still be read by a
-  // game that knows its name in a way not seen here: nothing after it is taken as free.
-  const bool unknown = (block.flags & kFlagEncrypted) && !(block.flags & kFlagSingleUnit);
-  return unknown ? Extent{room, room} : Extent{};
 }
 
 std::vector<bool> NamedBlocks(const Archive& archive) {
@@ -126,6 +102,45 @@ std::vector<bool> NamedBlocks(const Archive& archive) {
 }
 
 }  // namespace
+
+Result<MemberExtent> ReadMemberExtent(ByteSource& source, const Archive& archive,
+                                      const BlockEntry& block,
+                                      std::optional<std::string_view> name) {
+  const std::uint64_t start = archive.Absolute(block.position);
+  if (start >= archive.file_size) return MemberExtent{};
+  const std::uint64_t room = archive.file_size - start;
+  const bool compressed = (block.flags & (kFlagImplode | kFlagCompress)) != 0;
+  if (!compressed || block.size == 0) {
+    const std::uint64_t size = std::min<std::uint64_t>(block.size, room);
+    return MemberExtent{size, size};
+  }
+  const std::uint32_t sector_size = archive.SectorSize();
+  const std::uint64_t sectors = (std::uint64_t{block.size} + sector_size - 1) / sector_size;
+  // The table has a word per sector and one that ends the last; with sector CRCs, one more
+  // that ends them.
+  const std::uint64_t table_words = sectors + ((block.flags & kFlagSectorCrc) ? 2 : 1);
+  const std::uint64_t words = std::min<std::uint64_t>(table_words, room / 4);
+  if (words < 2) return MemberExtent{};
+  std::vector<std::byte> stored(static_cast<std::size_t>(words * 4));
+  auto read = source.ReadAt(start, stored);
+  if (!read) return read.error();
+  if (auto extent = SectorExtent(stored, block, sector_size, sectors, name)) return *extent;
+  // An enciphered sectored member whose key no first word gives might still be read by a
+  // game that knows its name in a way not seen here: nothing after it is taken as free.
+  const bool unknown = (block.flags & kFlagEncrypted) && !(block.flags & kFlagSingleUnit);
+  return unknown ? MemberExtent{room, room} : MemberExtent{};
+}
+
+BlockEntry AsTheGameReads(ByteSource& source, const Archive& archive, BlockEntry block,
+                          std::optional<std::string_view> name) {
+  auto extent = ReadMemberExtent(source, archive, block, name);
+  // A table that can't be read leaves the packed size: reading the member's stored data
+  // then fails with the reader's message.
+  if (!extent) return block;
+  block.packed_size = static_cast<std::uint32_t>(
+      std::clamp<std::uint64_t>(extent->furthest, block.packed_size, kFreeSlot));
+  return block;
+}
 
 bool GameTakesHeader(std::span<const std::byte, kHeaderSize> stored) {
   return LoadLe32(stored.data()) == kHeaderSignature && DecodeHeader(stored).header_size >= 32;
@@ -195,11 +210,12 @@ Result<GameView> ReadGameView(ByteSource& source, const Archive& archive) {
     view.reach[i] = block.packed_size;
     const std::uint64_t start = archive.Absolute(block.position);
     if (!view.named[i] || start >= archive.file_size) continue;
-    auto extent = ReadExtent(source, archive, block, archive.file_size - start);
+    auto extent = ReadMemberExtent(source, archive, block, std::nullopt);
     if (!extent) return extent.error();
-    view.reach[i] =
-        static_cast<std::uint32_t>(std::max<std::uint64_t>(block.packed_size, extent->furthest));
-    view.archive_end = std::max(view.archive_end, start + extent->end);
+    const std::uint64_t room = archive.file_size - start;
+    view.reach[i] = static_cast<std::uint32_t>(
+        std::max<std::uint64_t>(block.packed_size, std::min(extent->furthest, room)));
+    view.archive_end = std::max(view.archive_end, start + std::min(extent->end, room));
   }
   return view;
 }

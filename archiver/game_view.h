@@ -44,6 +44,26 @@ ByteRange TableRange(const Archive& archive, std::uint32_t position, std::uint64
 // the table, so an update writes the table anew elsewhere.
 bool HashTableMustMove(const Archive& archive);
 
+// How far the game may read a member's stored bytes, from its position: `furthest` bounds
+// every byte it may read, `end` is where a member the game reads whole ends (zero when it
+// can't). The sector offsets of a compressed member give them, the content size of a plain
+// one; neither looks at the recorded packed size. An enciphered offset table is deciphered
+// with the key `name` gives or, without a name, with every key its first word allows; a
+// table no key deciphers reaches to the file's end. Offsets may point past the file's end.
+struct MemberExtent {
+  std::uint64_t furthest = 0;
+  std::uint64_t end = 0;
+};
+Result<MemberExtent> ReadMemberExtent(ByteSource& source, const Archive& archive,
+                                      const BlockEntry& block,
+                                      std::optional<std::string_view> name);
+
+// `block` with its packed size widened to the stored bytes the game reads of the member
+// `name`: decoding it then reads them all, as the game does. A block whose offsets can't be
+// read is left as it is, so that decoding fails with the reader's message.
+BlockEntry AsTheGameReads(ByteSource& source, const Archive& archive, BlockEntry block,
+                          std::optional<std::string_view> name);
+
 // What the game may read of each member, and where the archive it reads ends.
 struct GameView {
   // Per block, how many bytes from its position the game may read: the recorded packed size

@@ -51,15 +51,21 @@ bool SameMemberName(std::string_view a, std::string_view b) {
          });
 }
 
-bool ListfileHas(std::span<const std::byte> listfile, std::string_view name) {
+std::vector<std::string_view> ListfileNames(std::span<const std::byte> listfile) {
   const std::string_view text(reinterpret_cast<const char*>(listfile.data()), listfile.size());
-  std::size_t start = 0;
-  while (start <= text.size()) {
+  std::vector<std::string_view> names;
+  for (std::size_t start = 0; start <= text.size();) {
     const std::size_t end = std::min(text.find_first_of("\r\n;", start), text.size());
-    if (SameMemberName(text.substr(start, end - start), name)) return true;
+    if (end > start) names.push_back(text.substr(start, end - start));
     start = end + 1;
   }
-  return false;
+  return names;
+}
+
+bool ListfileHas(std::span<const std::byte> listfile, std::string_view name) {
+  const auto names = ListfileNames(listfile);
+  return std::any_of(names.begin(), names.end(),
+                     [&](std::string_view line) { return SameMemberName(line, name); });
 }
 
 std::vector<std::byte> ListfileWith(std::span<const std::byte> listfile, std::string_view name) {

@@ -16,7 +16,11 @@ namespace veltrane::mpq {
 // Member names compare case-insensitively, with '/' equal to '\'.
 bool SameMemberName(std::string_view a, std::string_view b);
 
-// Whether the listfile names `name` (lines split at CR, LF or ';').
+// The names a listfile gives: its lines, split at CR, LF or ';', empty ones left out. The
+// views are into `listfile`.
+std::vector<std::string_view> ListfileNames(std::span<const std::byte> listfile);
+
+// Whether the listfile names `name`.
 bool ListfileHas(std::span<const std::byte> listfile, std::string_view name);
 
 // The listfile with `name` appended on a line of its own, with '\' as its separator.

@@ -112,11 +112,15 @@ struct Claim {
   bool added = false;  // the name took a free slot
 };
 
-// The block that will hold `name`: the replaced member's, or a new one in a free slot.
+// The block that will hold `name`: the replaced member's, or a new one in a free slot. Every
+// entry a lookup of the name may take, in any locale, comes to point at it, so no lookup
+// finds the old content; the entry the game takes for the neutral locale, else the first,
+// gives the block.
 Result<Claim> ClaimBlock(Work& work, std::string_view name, std::string_view archive_path) {
-  if (auto slot = FindMember(work.archive, name)) {
-    const std::vector<std::uint32_t> slots = MemberSlots(work.archive, name);
-    const std::uint32_t block = BlockForRewrite(work, *slot);
+  const std::vector<std::uint32_t> slots = NameEntries(work.archive, name);
+  if (!slots.empty()) {
+    const std::uint32_t slot = FindMember(work.archive, name).value_or(slots.front());
+    const std::uint32_t block = BlockForRewrite(work, slot);
     JoinLocales(work, slots, block);
     return Claim{block};
   }

@@ -19,6 +19,7 @@ enum class MemberFault {
   kUnreadable,   // its stored data can't be decoded
   kDiffers,      // it decodes to other content than the map's
   kUncheckable,  // stored anew and enciphered under a name the map does not give
+  kAdded,        // the copy gives a member where the map gives none
 };
 
 struct DamagedMember {
@@ -29,20 +30,24 @@ struct DamagedMember {
   bool operator==(const DamagedMember&) const = default;
 };
 
-// A map member and its counterpart in the copy.
+// What the game reads under one name and locale in the map, and what it reads in the copy.
 struct MemberPair {
-  DamagedMember member;       // fault is meaningless until the pair is found damaged
-  mpq::BlockEntry map_block;  // packed_size widened to the stored range the game reads
-  std::optional<mpq::BlockEntry> copy_block;  // likewise; nothing when the copy lacks it
-  std::uint64_t map_start = 0;                // absolute offsets of the stored data
+  DamagedMember member;  // fault is meaningless until the pair is found damaged
+  // packed_size widened to the stored range the game reads; nothing when a file lacks it
+  std::optional<mpq::BlockEntry> map_block;
+  std::optional<mpq::BlockEntry> copy_block;
+  std::uint32_t map_recorded_packed = 0;  // the map's packed size as its block table gives it
+  std::uint64_t map_start = 0;            // absolute offsets of the stored data
   std::uint64_t copy_start = 0;
   std::uint64_t map_stored = 0;  // how many of the map's stored bytes lie inside its file
   bool same_stored = false;      // equal stored bytes mean equal content
 };
 
-// Every member of `map` except war3map.wtg, (listfile) and (attributes), which the job
-// changes, paired with the copy's entry of the same name hashes and locale, as the game finds
-// it. Names come from the map's (listfile) and the names every map uses.
+// What the game's lookup finds in the map and in the copy for every name the map's (listfile)
+// and the names every map uses give, in the neutral locale and every locale either file
+// names, each distinct pair once; war3map.wtg, (listfile) and (attributes), which the job
+// changes, are left out. A member of the map whose name is not known is paired with the
+// copy's entries of the same name hashes and locale, in table order.
 std::vector<MemberPair> PairMembers(mpq::ByteSource& map, const mpq::Archive& map_archive,
                                     mpq::ByteSource& copy, const mpq::Archive& copy_archive);
 
@@ -52,6 +57,12 @@ Result<std::optional<MemberFault>> CompareDecoded(const MemberPair& pair, mpq::B
                                                   const mpq::Archive& map_archive,
                                                   mpq::ByteSource& copy,
                                                   const mpq::Archive& copy_archive);
+
+// Whether a pair found at fault is a member that the map itself can't give (it does not
+// decode there) and whose stored bytes the copy keeps as they were: the job broke nothing.
+Result<bool> KeptUnreadable(const MemberPair& pair, mpq::ByteSource& map,
+                            const mpq::Archive& map_archive, mpq::ByteSource& copy,
+                            const mpq::Archive& copy_archive);
 
 // The copy's (listfile) and (attributes), every locale, that fail to decode, and the one
 // the map has that the copy lacks.

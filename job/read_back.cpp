@@ -215,10 +215,15 @@ Result<ReadBack> ReadBackCopy(mpq::ByteSource& map, const mpq::Archive& map_arch
   auto read = ReadOnce(copy, copy_archive.file_size, search, comparer);
   if (!read) return read.error();
   for (std::size_t i = 0; i < pairs.size(); ++i) {
-    if (pairs[i].same_stored) continue;
-    auto fault = CompareDecoded(pairs[i], map, map_archive, copy, copy_archive);
-    if (!fault) return fault.error();
-    faults[i] = *fault;
+    if (!pairs[i].same_stored) {
+      auto fault = CompareDecoded(pairs[i], map, map_archive, copy, copy_archive);
+      if (!fault) return fault.error();
+      faults[i] = *fault;
+    }
+    if (!faults[i]) continue;
+    auto kept = KeptUnreadable(pairs[i], map, map_archive, copy, copy_archive);
+    if (!kept) return kept.error();
+    if (*kept) faults[i].reset();
   }
   ReadBack out;
   out.trace_found = search.found();

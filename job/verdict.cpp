@@ -82,6 +82,8 @@ std::string WhatIsWrong(const DamagedMember& member) {
       return named +
              " was stored anew, enciphered under a name the map does not give, so it "
              "cannot be compared with the map";
+    case MemberFault::kAdded:
+      return named + " is in the copy but not in the map";
   }
   return named;
 }

@@ -102,7 +102,7 @@ TEST_P(VerdictFromFiles, GivesTheRightReport) {
   }
 }
 
-const std::string kProtected = ArchiveBytes({{"war3map.j", 0, 40}, {"war3map.wtg", 0, 0}});
+const std::string kProtected = ArchiveBytes({{"war3map.wtg", 0, 0}});
 
 // A map with members the job leaves as they are, and copies of it with war3map.wtg empty;
 // war3map.j's data ends the file.

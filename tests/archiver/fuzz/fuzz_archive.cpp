@@ -74,8 +74,14 @@ void UpdateAndCheck(std::span<const std::byte> file) {
   }
   const auto archive = ParseArchive(memory.bytes(), "fuzz.mpq");
   if (!archive.ok()) std::abort();
-  const auto content = Read(memory.bytes(), *archive, "war3map.wtg");
-  if (!content.ok() || *content != input.content) std::abort();
+  // Whichever entry of the name a lookup in any locale takes holds the new content.
+  const auto slots = NameEntries(*archive, "war3map.wtg");
+  if (slots.empty()) std::abort();
+  for (const std::uint32_t slot : slots) {
+    const auto& block = archive->blocks[archive->hashes[slot].block];
+    const auto content = ReadMember(memory.bytes(), *archive, block, "war3map.wtg");
+    if (!content.ok() || *content != input.content) std::abort();
+  }
 }
 
 }  // namespace
