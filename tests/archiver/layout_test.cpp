@@ -262,5 +262,22 @@ TEST(GameReach, OfEachStoredFormIsItsPackedSize) {
   }
 }
 
+// An enciphered member whose sector offset table no key deciphers (its second word is
+// damaged) may still be read by a game that knows its name: it reaches to the file's end.
+TEST(GameReach, OfAnEncipheredMemberWithNoKeyIsTheRestOfTheFile) {
+  TempDir dir;
+  ArchiveRecipe recipe;
+  recipe.members.push_back({"secret", MakeContent(9000, 7), MPQ_FILE_COMPRESS | MPQ_FILE_ENCRYPTED,
+                            MPQ_COMPRESSION_ZLIB});
+  CreateArchive(dir / "map.w3m", recipe);
+  Bytes bytes = ReadBytes(dir / "map.w3m");
+  const Archive archive = *ParseArchive(bytes, "map.w3m");
+  const std::uint32_t block = archive.hashes[*FindMember(archive, "secret")].block;
+  const std::uint64_t start = archive.Absolute(archive.blocks[block].position);
+  bytes[start + 5] ^= std::byte{0x40};
+  MemorySource source(bytes);
+  EXPECT_EQ(ReadGameView(source, archive)->reach[block], bytes.size() - start);
+}
+
 }  // namespace
 }  // namespace veltrane::mpq::test

@@ -135,10 +135,31 @@ Entry ScriptPastItsPackedSize() {
 }
 const std::string kMapWithScript = ScriptMap(kTriggers);
 const std::string kCopyOfScriptMap = ScriptMap("");
-// One byte of war3map.j's stored data changed.
-std::string Flipped(std::string copy) {
-  copy[copy.size() - 10] ^= 0x20;
+// One byte of war3map.j's stored data changed, `from_end` bytes before the file's end.
+std::string Flipped(std::string copy, std::size_t from_end = 10) {
+  copy[copy.size() - from_end] ^= 0x20;
   return copy;
+}
+// A map of the script and terrain in two locales, and a copy of it whose German terrain
+// reads otherwise.
+const Entry kListfile{"(listfile)", 0, std::uint32_t(kNames.size()), kNames};
+std::string TwoLocaleMap(std::string wtg, std::string german_terrain) {
+  return ArchiveBytes({kListfile,
+                       {"war3map.w3e", 0, 11, "terrain 123"},
+                       {"war3map.w3e", 0x407, 11, german_terrain},
+                       {"war3map.wtg", 0, std::uint32_t(wtg.size()), wtg},
+                       kPlainScript});
+}
+// war3map.w3e in a sector the game can't read: its offset table runs 1 MiB past its start,
+// far beyond the file's end.
+const Entry kUnreadableTerrain{"war3map.w3e", 0, 100,
+                               std::string("\x08\0\0\0\0\0\x10\0", 8) + "not a sector",
+                               mpq::kFlagExists | mpq::kFlagCompress};
+std::string UnreadableTerrainMap(std::string wtg) {
+  return ArchiveBytes({kListfile,
+                       kUnreadableTerrain,
+                       {"war3map.wtg", 0, std::uint32_t(wtg.size()), wtg},
+                       kPlainScript});
 }
 // A member that begins as the map's trigger data ends, and runs on well past a needle's length.
 const Entry kTriggersThenTerrain{"war3map.w3e", 0, 200,
@@ -242,6 +263,50 @@ INSTANTIATE_TEST_SUITE_P(
              {"is damaged: war3map.j does not read back as it is in the map.",
               "It replaced the file", "Do not publish"},
              kMapWithScript},
+        Case{"LastStoredByteChanged",
+             std::nullopt,
+             kNew,
+             false,
+             Flipped(kCopyOfScriptMap, 1),
+             false,
+             {"is damaged: war3map.j does not read back as it is in the map."},
+             kMapWithScript},
+        Case{"ShadowingEntryOnTheSearchPath",
+             std::nullopt,
+             kNew,
+             false,
+             ArchiveBytes({kListfile,
+                           {"war3map.w3e", 0, 11, "terrain 123"},
+                           {"war3map.wtg", 0, 0},
+                           kPlainScript,
+                           {"war3map.j", 0, 5, "other"}}),
+             false,
+             {"is damaged: war3map.j does not read back as it is in the map."},
+             kMapWithScript},
+        Case{"SecondLocaleDamaged",
+             std::nullopt,
+             kNew,
+             false,
+             TwoLocaleMap("", "Gelaende 1X"),
+             false,
+             {"is damaged: war3map.w3e in locale 0x407 does not read back"},
+             TwoLocaleMap(kTriggers, "Gelaende 12")},
+        Case{"UnreadableInTheMapAndKept",
+             std::nullopt,
+             kNew,
+             false,
+             UnreadableTerrainMap(""),
+             true,
+             {"ready"},
+             UnreadableTerrainMap(kTriggers)},
+        Case{"UnnamedMemberTwiceInTheCopy",
+             std::nullopt,
+             kNew,
+             false,
+             ArchiveBytes({{"a.bin", 0, 3, "aaa"}, {"a.bin", 0, 3, "AAA"}, {"war3map.wtg", 0, 0}}),
+             false,
+             {"(entry ", "does not read back"},
+             ArchiveBytes({{"a.bin", 0, 3, "aaa"}, {"war3map.wtg", 0, 181, kTriggers}})},
         Case{"MissingMember",
              std::nullopt,
              kNew,
