@@ -1,6 +1,6 @@
 #pragma once
-// Each member of a map paired with what a copy of it holds under the same name hashes and
-// locale, and the checks of the pairs that can't be settled by comparing stored bytes.
+// What the game reads of a map paired with what it reads of a copy, name by name and locale
+// by locale, and the checks of the pairs that can't be settled by comparing stored bytes.
 
 #include <cstdint>
 #include <optional>
