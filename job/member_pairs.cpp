@@ -36,11 +36,6 @@ constexpr std::array kWellKnownNames = {
     "war3mapMap.tga",  "war3mapPreview.tga", "war3mapMisc.txt",  "war3mapSkin.txt",
     "war3mapExtra.txt"};
 
-bool Live(const mpq::Archive& archive, const mpq::HashEntry& entry) {
-  return entry.block < archive.blocks.size() &&
-         (archive.blocks[entry.block].flags & mpq::kFlagExists) != 0;
-}
-
 // The slot of the member the game opens as `name` in `locale`, if it opens one.
 std::optional<std::uint32_t> Opened(const mpq::Archive& archive, std::string_view name,
                                     std::uint16_t locale) {
@@ -82,7 +77,7 @@ std::map<EntryKey, std::vector<std::uint32_t>> LiveEntries(const mpq::Archive& a
   std::map<EntryKey, std::vector<std::uint32_t>> entries;
   for (std::uint32_t slot = 0; slot < archive.hashes.size(); ++slot) {
     const mpq::HashEntry& entry = archive.hashes[slot];
-    if (Live(archive, entry)) {
+    if (mpq::Opens(archive, slot)) {
       entries[EntryKey{entry.name_a, entry.name_b, entry.locale}].push_back(slot);
     }
   }
