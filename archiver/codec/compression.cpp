@@ -9,6 +9,7 @@
 
 #include <zlib.h>
 
+#include "archiver/codec/bzip2.h"
 #include "archiver/codec/explode.h"
 
 namespace veltrane::mpq {
@@ -97,9 +98,10 @@ Result<std::vector<std::byte>> DecompressSector(std::span<const std::byte> in, s
   const std::byte mask = in[0];
   if (mask == kMaskZlib) return Inflate(in.subspan(1), out_size);
   if (mask == kMaskPkware) return Explode(in.subspan(1), out_size);
+  if (mask == kMaskBzip2) return Bunzip2(in.subspan(1), out_size);
   const auto bits = std::to_integer<unsigned>(mask);
   return Fail("sector compression mask " + Hex(bits) + " (" + MethodNames(bits) +
-              ") is not supported; only zlib (0x02) and PKWARE (0x08) are");
+              ") is not supported; only zlib (0x02), PKWARE (0x08) and bzip2 (0x10) are");
 }
 
 bool FrequenciesRuleOutSaving(std::span<const std::byte> in, unsigned tenths) {

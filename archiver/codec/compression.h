@@ -1,6 +1,6 @@
 #pragma once
-// MPQ sector compression: decoding the methods Warcraft III maps use (zlib, PKWARE DCL)
-// and encoding with zlib.
+// MPQ sector compression: decoding the methods Warcraft III maps use (zlib, PKWARE DCL,
+// bzip2) and encoding with zlib.
 
 #include <cstddef>
 #include <optional>
@@ -14,10 +14,12 @@ namespace veltrane::mpq {
 // Compression mask bytes that start a compressed sector.
 inline constexpr std::byte kMaskZlib{0x02};
 inline constexpr std::byte kMaskPkware{0x08};
+inline constexpr std::byte kMaskBzip2{0x10};
 
 // Decodes one sector into exactly `out_size` bytes. A sector as long as its data is stored
 // as is; an imploded member's sector is a bare PKWARE stream; any other sector starts with
-// a compression mask byte. Only zlib (0x02) and PKWARE (0x08) are accepted.
+// a compression mask byte. Only zlib (0x02), PKWARE (0x08) and bzip2 (0x10) alone are
+// accepted.
 Result<std::vector<std::byte>> DecompressSector(std::span<const std::byte> in, std::size_t out_size,
                                                 bool imploded);
 

@@ -1,13 +1,16 @@
-// The codecs against data that StormLib encodes.
+// The codecs against data that StormLib and libbz2 encode.
 #include <StormLib.h>
+#include <bzlib.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "archiver/codec/bzip2.h"
 #include "archiver/codec/compression.h"
 #include "archiver/codec/explode.h"
 #include "storm_oracle.h"
@@ -81,6 +84,7 @@ TEST(StormArchive, SectorsDecodeForEveryMethod) {
       {"pkware mask", MPQ_FILE_COMPRESS, MPQ_COMPRESSION_PKWARE},
       {"imploded", MPQ_FILE_IMPLODE, 0},
       {"zlib mask", MPQ_FILE_COMPRESS, MPQ_COMPRESSION_ZLIB},
+      {"bzip2 mask", MPQ_FILE_COMPRESS, MPQ_COMPRESSION_BZIP2},
   };
   // Sector sizes below 0x600, 0xC00 and above select the three dictionary sizes.
   const std::size_t sizes[] = {1, 700, 2000, 4096, 10000};
@@ -93,7 +97,7 @@ TEST(StormArchive, SectorsDecodeForEveryMethod) {
         dictionaries.merge(CheckMember(data, method.flags, method.compression));
       }
     }
-    if (method.compression != MPQ_COMPRESSION_ZLIB) {
+    if (method.compression == MPQ_COMPRESSION_PKWARE || method.flags == MPQ_FILE_IMPLODE) {
       EXPECT_EQ(dictionaries, (std::set<int>{4, 5, 6})) << method.name;
     }
   }
@@ -165,6 +169,72 @@ TEST(ZlibSectors, InteroperateWithStorm) {
     const auto out = DecompressSector(theirs, data.size(), false);
     ASSERT_TRUE(out.ok()) << out.message();
     EXPECT_EQ(*out, data);
+  }
+}
+
+// A bzip2 stream of `data` made by libbz2 at `level` (1 to 9: blocks of 100 000 to 900 000).
+std::vector<std::byte> Bzip2(std::span<const std::byte> data, int level) {
+  std::vector<std::byte> out(data.size() + data.size() / 50 + 1024);
+  auto size = static_cast<unsigned>(out.size());
+  // libbz2 refuses a null source, which an empty vector's data() may be.
+  std::vector<char> in(data.size() + 1);
+  std::memcpy(in.data(), data.data(), data.size());
+  const int rc = BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &size, in.data(),
+                                          static_cast<unsigned>(data.size()), level, 0, 0);
+  EXPECT_EQ(rc, BZ_OK);
+  out.resize(size);
+  return out;
+}
+
+TEST(Bzip2, DecodesLibbz2Streams) {
+  struct Size {
+    std::size_t bytes;
+    int level;
+  };
+  // The largest size makes several blocks at level 1, except for runs that the first
+  // stage's counts shrink into one.
+  const Size sizes[] = {{0, 9}, {1, 9}, {4096, 9}, {250'000, 1}};
+  for (const char* kind : kKinds) {
+    for (const Size& size : sizes) {
+      SCOPED_TRACE(std::string(kind) + " " + std::to_string(size.bytes));
+      const auto data = Sample(kind, size.bytes);
+      const auto out = Bunzip2(Bzip2(data, size.level), data.size());
+      ASSERT_TRUE(out.ok()) << out.message();
+      EXPECT_TRUE(*out == data);
+    }
+  }
+}
+
+TEST(Bzip2, DamagedStreamsGiveErrors) {
+  const auto data = Sample("text", 4096);
+  const auto stream = Bzip2(data, 9);
+  struct Case {
+    const char* name;
+    std::size_t at;  // the byte changed, or the length kept when `flip` is 0
+    std::uint8_t flip;
+    std::size_t out_size;
+    const char* error;
+  };
+  // The block's CRC follows the 4-byte header and the 6-byte block marker; the randomised
+  // flag is the next bit after it. The combined CRC ends in the last byte.
+  const Case cases[] = {
+      {"cut inside a block", stream.size() / 2, 0, 4096, "truncated after 0 bytes, expected 4096"},
+      {"cut inside the combined CRC", stream.size() - 1, 0, 4096, "truncated after 4096 bytes"},
+      {"bad magic", 0, 'B' ^ 'C', 4096, "does not start with \"BZh\""},
+      {"flipped block CRC", 10, 0x01, 4096, "corrupt: block 1 has CRC"},
+      {"randomised block", 14, 0x80, 4096, "block 1 is randomised"},
+      {"flipped combined CRC", stream.size() - 2, 0x01, 4096, "corrupt: its combined CRC"},
+      {"more data than expected", 0, 0, 4095, "expands beyond 4095 bytes"},
+      {"less data than expected", 0, 0, 4097, "ends after 4096 bytes, expected 4097"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto damaged = stream;
+    if (c.flip != 0) damaged[c.at] ^= std::byte{c.flip};
+    if (c.flip == 0 && c.at != 0) damaged.resize(c.at);
+    const auto out = Bunzip2(damaged, c.out_size);
+    ASSERT_FALSE(out.ok());
+    EXPECT_NE(out.message().find(c.error), std::string::npos) << out.message();
   }
 }
 

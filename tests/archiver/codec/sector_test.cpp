@@ -101,7 +101,10 @@ TEST(DecompressSector, AcceptsStoredZlibAndPkwareDeclinesOthers) {
       {"empty", {}, 4, false, "!empty"},
       {"larger than its data", Bytes("abcde"), 4, false, "!larger than"},
       {"huffman", Bytes("\x01..."), 9, false, "!mask 0x01 (Huffman)"},
-      {"bzip2", Bytes("\x10..."), 9, false, "!mask 0x10 (bzip2)"},
+      {"bzip2 error passes through",
+       Bytes("\x10"
+             "BZh9"),
+       9, false, "!bzip2 stream is truncated"},
       {"lzma", Bytes("\x12..."), 9, false, "!mask 0x12 (LZMA)"},
       {"sparse", Bytes("\x20..."), 9, false, "!mask 0x20 (sparse)"},
       {"adpcm mono", Bytes("\x41..."), 9, false, "!mask 0x41 (Huffman + ADPCM mono)"},
