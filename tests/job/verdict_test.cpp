@@ -140,6 +140,30 @@ std::string Flipped(std::string copy, std::size_t from_end = 10) {
   copy[copy.size() - from_end] ^= 0x20;
   return copy;
 }
+// A (listfile) of 42 names in one sector compressed with bzip2, as some writers store it.
+std::string BzipListfileMap(std::string wtg) {
+  const std::string stream = [] {
+    const std::string hex =
+        "425a68393141592653596ecbd7e60002135f80001200017fe0002000042633d6c03000c5819513fd54f49ffaa9"
+        "304c98"
+        "4d304a51feaa00000002a54268c40320c4fd52a4d35d7dd2b6da5c65e8b7ddd7e18e4000000000000001680729"
+        "a92489"
+        "a92489a92489aebfa69aa52945555555515a40839020ec820a8820cc082d1186423711f2e445823e88a11908dd"
+        "11808b"
+        "1114228479114231a447811fc5dc914e14241bb2f5f980";
+    std::string bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2) {
+      bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    }
+    return bytes;
+  }();
+  const auto end = static_cast<char>(8 + 1 + stream.size());
+  const std::string sector = std::string{8, 0, 0, 0, end, 0, 0, 0} + '\x10' + stream;
+  return ArchiveBytes({{"(listfile)", 0, 1144, sector, mpq::kFlagExists | mpq::kFlagCompress},
+                       {"war3map.w3e", 0, 11, "terrain 123"},
+                       {"war3map.wtg", 0, std::uint32_t(wtg.size()), wtg},
+                       kPlainScript});
+}
 // A map of the script and terrain in two locales, and a copy of it whose German terrain
 // reads otherwise.
 const Entry kListfile{"(listfile)", 0, std::uint32_t(kNames.size()), kNames};
@@ -291,6 +315,14 @@ INSTANTIATE_TEST_SUITE_P(
              false,
              {"is damaged: war3map.w3e in locale 0x407 does not read back"},
              TwoLocaleMap(kTriggers, "Gelaende 12")},
+        Case{"BzipListfile",
+             std::nullopt,
+             kNew,
+             false,
+             BzipListfileMap(""),
+             true,
+             {"ready"},
+             BzipListfileMap(kTriggers)},
         Case{"UnreadableInTheMapAndKept",
              std::nullopt,
              kNew,
