@@ -216,6 +216,34 @@ Result<void> StoreAll(Work& work, std::string_view name, const InputFile& input,
   return UpdateAttributes(work, claim->block, input, list, original_blocks);
 }
 
+// The block of the member `name` has now whose stored data starts before the archive's
+// header (a position that wraps round past 4 GiB): a replace would leave it there, since
+// nothing before the header is ever written.
+std::optional<std::uint32_t> ReplacedDataBeforeArchive(const Archive& archive, const GameView& view,
+                                                       std::string_view name) {
+  for (const std::uint32_t slot : NameEntries(archive, name)) {
+    const std::uint32_t block = archive.hashes[slot].block;
+    const ByteRange data = ReachOf(archive, view, block);
+    if (Opens(archive, slot) && data.size() > 0 && data.begin < archive.header_offset) return block;
+  }
+  return std::nullopt;
+}
+
+// A block table that runs past the file's end is read there as zeros deciphered: entries no
+// one wrote. Unless a name entry points at one of them, the game reads the archive the same
+// with only the entries the file holds, so the update keeps just those and never writes out
+// a table the file never held.
+void DropUnheldBlocks(Archive& archive) {
+  const ByteRange table = TableRange(archive, archive.header.block_position, archive.blocks.size());
+  if (table.end <= archive.file_size) return;
+  const std::uint64_t held = table.begin < archive.file_size ? archive.file_size - table.begin : 0;
+  std::uint64_t keep = (held + kEntrySize - 1) / kEntrySize;
+  for (const HashEntry& entry : archive.hashes) {
+    if (entry.block < archive.blocks.size()) keep = std::max<std::uint64_t>(keep, entry.block + 1);
+  }
+  archive.blocks.resize(static_cast<std::size_t>(keep));
+}
+
 }  // namespace
 
 Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const InputFile& input,
@@ -234,12 +262,20 @@ Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const Inpu
   plan.old_header = EncodeHeader(archive->header);
   auto view = ReadGameView(source, *archive);
   if (!view) return view.error();
+  if (auto block = ReplacedDataBeforeArchive(*archive, *view, name)) {
+    return CannotOn("add \"" + std::string(name) + "\" to archive", archive_path,
+                    "the data the member has now (block " + std::to_string(*block) +
+                        ") lies before the archive's header, where its position wraps round, "
+                        "and the update never writes there, so it could not be cleared; the "
+                        "archive is left as it was");
+  }
   if (auto block = MemberOverHeader(*archive, *view)) {
     return CannotOn("add \"" + std::string(name) + "\" to archive", archive_path,
                     "the data of block " + std::to_string(*block) +
                         " shares bytes with the archive header, which the update rewrites; "
                         "the archive is left as it was");
   }
+  DropUnheldBlocks(*archive);
   const std::size_t original_blocks = archive->blocks.size();
   // A hash table the header change or the writes past the end would alter is written anew.
   const bool hash_must_move = HashTableMustMove(*archive);
