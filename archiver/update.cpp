@@ -269,6 +269,15 @@ Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const Inpu
                         "and the update never writes there, so it could not be cleared; the "
                         "archive is left as it was");
   }
+  if (const ByteRange table =
+          TableRange(*archive, archive->header.hash_position, archive->hashes.size());
+      table.end > archive->file_size) {
+    return CannotOn("add \"" + std::string(name) + "\" to archive", archive_path,
+                    "its hash table of " + std::to_string(archive->hashes.size()) +
+                        " entries runs past the file's end, and readers find names in such a "
+                        "table by rules of their own, so no rewrite of it could keep every name "
+                        "where they find it now; the archive is left as it was");
+  }
   if (auto block = MemberOverHeader(*archive, *view)) {
     return CannotOn("add \"" + std::string(name) + "\" to archive", archive_path,
                     "the data of block " + std::to_string(*block) +

@@ -170,6 +170,9 @@ std::vector<LayoutCase> LayoutCases() {
       {"BlockCountPastFileEnd",
        [](Map& m) { EditHeader(m.bytes, m.header, [](Header& h) { h.block_count += 4; }); }, "",
        false},
+      {"HashCountPastFileEnd",
+       [](Map& m) { EditHeader(m.bytes, m.header, [](Header& h) { h.hash_count = 4096; }); },
+       "runs past the file's end", false},
       // As protectors leave it: tens of thousands of entries, a handful of them real.
       {"BlockCountFarPastFileEnd",
        [](Map& m) { EditHeader(m.bytes, m.header, [](Header& h) { h.block_count += 86000; }); }, "",
