@@ -49,8 +49,11 @@ int RunMpqadd(std::span<const NativePath> args, std::FILE* out, std::FILE* err) 
     try {
       return Add(args[1], args[2], NativeToUtf8(args[3]), err);
     } catch (const std::bad_alloc&) {
-      // Everything is built in memory before the first write, so the archive is untouched.
-      return Report(err, CannotOn("update archive", archive, "out of memory").message);
+      // Every buffer the update writes from is made while planning, before the first write.
+      return Report(err, CannotOn("update archive", archive,
+                                  "out of memory before anything was written; the archive is as "
+                                  "it was")
+                             .message);
     } catch (const std::length_error&) {
       // A 32-bit process cannot hold a buffer of 2 GiB or more; nothing was written yet.
       return Report(err, CannotOn("update archive", archive,

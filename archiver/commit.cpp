@@ -13,11 +13,6 @@ Result<void> WriteAll(ArchiveFile& file, std::span<const PlannedWrite> writes) {
   return {};
 }
 
-Result<void> WriteBlockTable(ArchiveFile& file, std::span<const BlockEntry> blocks,
-                             std::uint64_t offset) {
-  return file.WriteAt(offset, EncodeTable(blocks));
-}
-
 Result<void> DurablyThenHeader(ArchiveFile& file, const UpdatePlan& plan, const HeaderBytes& header,
                                bool& touched) {
   Result<void> done = file.Flush();
@@ -34,7 +29,7 @@ namespace {
 // file to its original bytes and size.
 Result<void> CommitStaged(ArchiveFile& file, const UpdatePlan& plan) {
   Result<void> done = WriteAll(file, plan.staged);
-  if (done) done = WriteBlockTable(file, plan.blocks, plan.staged_block_table_offset);
+  if (done) done = file.WriteAt(plan.staged_block_table_offset, plan.staged_block_table);
   bool header_touched = false;
   if (done) done = DurablyThenHeader(file, plan, plan.staged_header, header_touched);
   if (done) return done;

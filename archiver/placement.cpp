@@ -9,6 +9,9 @@
 namespace veltrane::mpq {
 namespace {
 
+// Settling writes zeros over the freed ranges from one buffer of at most this size.
+constexpr std::uint64_t kZeroPiece = 64 << 10;
+
 // Where every block and table still in use after the update lies, but for the pieces the
 // update writes anew: the header, the hash table when it stays, and each block in use.
 std::vector<ByteRange> LiveRanges(const Work& work) {
@@ -90,26 +93,32 @@ Layout LayOut(const Work& work, std::vector<ByteRange> live, std::uint64_t old_s
 void FillWrites(Work& work, const Layout& layout, UpdatePlan& plan) {
   const Archive& archive = work.archive;
   std::vector<ByteRange> placed;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> moved;  // block, settled position
   for (std::size_t i = 0; i < work.pieces.size(); ++i) {
     Piece& piece = work.pieces[i];
     const std::uint64_t settled = layout.settled[i], staged = layout.staged[i];
     placed.push_back({settled, settled + piece.bytes.size()});
     if (piece.block != Piece::kTable) {
       work.archive.blocks[piece.block].position = archive.Relative(staged);
-      if (settled != staged) plan.moved_blocks.emplace_back(piece.block, archive.Relative(settled));
+      if (settled != staged) moved.emplace_back(piece.block, archive.Relative(settled));
     }
     const std::span<const std::byte> bytes = plan.pieces.emplace_back(std::move(piece.bytes));
     if (bytes.empty()) continue;
     plan.staged.push_back({staged, bytes});
     if (settled != staged) plan.settled.push_back({settled, bytes});
   }
-  plan.blocks = std::move(work.archive.blocks);
+  std::vector<BlockEntry>& blocks = work.archive.blocks;
+  plan.staged_block_table = EncodeTable<BlockEntry>(blocks);
+  for (const auto& [block, position] : moved) blocks[block].position = position;
+  plan.settled_block_table = EncodeTable<BlockEntry>(blocks);
   plan.staged_block_table_offset = layout.staged.back();
   plan.settled_block_table_offset = layout.settled.back();
-  const std::uint64_t table_end =
-      plan.settled_block_table_offset + std::uint64_t{plan.blocks.size()} * kEntrySize;
-  placed.push_back({plan.settled_block_table_offset, table_end});
+  placed.push_back({plan.settled_block_table_offset,
+                    plan.settled_block_table_offset + plan.settled_block_table.size()});
   plan.clear = FreeRanges(layout.free, std::move(placed), 0, plan.old_size);
+  std::uint64_t widest = 0;
+  for (const ByteRange& range : plan.clear) widest = std::max(widest, range.size());
+  plan.zeros.resize(static_cast<std::size_t>(std::min<std::uint64_t>(widest, kZeroPiece)));
   plan.final_size = layout.final_size;
 }
 

@@ -8,14 +8,12 @@
 namespace veltrane::mpq {
 namespace {
 
-Result<void> WriteZeros(ArchiveFile& file, std::span<const ByteRange> ranges) {
-  constexpr std::uint64_t kChunk = 64 << 10;
-  std::uint64_t widest = 0;
-  for (const ByteRange& range : ranges) widest = std::max(widest, range.size());
-  const std::vector<std::byte> zeros(static_cast<std::size_t>(std::min(widest, kChunk)));
+Result<void> WriteZeros(ArchiveFile& file, std::span<const ByteRange> ranges,
+                        std::span<const std::byte> zeros) {
   for (const ByteRange& range : ranges) {
-    for (std::uint64_t at = range.begin; at < range.end; at += kChunk) {
-      const auto size = static_cast<std::size_t>(std::min(kChunk, range.end - at));
+    for (std::uint64_t at = range.begin; at < range.end; at += zeros.size()) {
+      const auto size =
+          static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), range.end - at));
       auto done = file.WriteAt(at, std::span(zeros).first(size));
       if (!done) return done;
     }
@@ -27,12 +25,9 @@ Result<void> WriteZeros(ArchiveFile& file, std::span<const ByteRange> ranges) {
 
 // On a failure before the new header is durable, the committed header is written back.
 Result<void> Settle(ArchiveFile& file, UpdatePlan& plan) {
-  Result<void> done = WriteZeros(file, plan.clear);
+  Result<void> done = WriteZeros(file, plan.clear, plan.zeros);
   if (done) done = WriteAll(file, plan.settled);
-  if (done) {
-    for (const auto& [block, position] : plan.moved_blocks) plan.blocks[block].position = position;
-    done = WriteBlockTable(file, plan.blocks, plan.settled_block_table_offset);
-  }
+  if (done) done = file.WriteAt(plan.settled_block_table_offset, plan.settled_block_table);
   bool header_touched = false;
   if (done) done = DurablyThenHeader(file, plan, plan.settled_header, header_touched);
   if (!done && header_touched) (void)file.WriteAt(plan.header_offset, plan.staged_header);

@@ -33,7 +33,9 @@ struct UpdatePlan {
   std::uint64_t header_offset = 0;
   HeaderBytes old_header{};
   std::vector<std::vector<std::byte>> pieces;  // the bytes every write below points into
-  std::vector<BlockEntry> blocks;              // the block table as the commit writes it
+  // Every buffer the two steps write from is made while planning, so that memory can only
+  // run out before the first write.
+  std::vector<std::byte> staged_block_table;  // enciphered, as the commit writes it
   // The commit: pieces past the old end, the block table last, then the header.
   std::vector<PlannedWrite> staged;
   std::uint64_t staged_block_table_offset = 0;
@@ -42,7 +44,8 @@ struct UpdatePlan {
   // with the moved blocks' positions, the header, then the cut.
   std::vector<ByteRange> clear;
   std::vector<PlannedWrite> settled;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> moved_blocks;  // block, position
+  std::vector<std::byte> settled_block_table;  // with the moved blocks' positions
+  std::vector<std::byte> zeros;                // written over `clear`, a piece at a time
   std::uint64_t settled_block_table_offset = 0;
   HeaderBytes settled_header{};
   std::uint64_t final_size = 0;

@@ -13,10 +13,6 @@ namespace veltrane::mpq {
 // Writes each of `writes` where it goes.
 Result<void> WriteAll(ArchiveFile& file, std::span<const PlannedWrite> writes);
 
-// Writes the block table `blocks` at `offset`.
-Result<void> WriteBlockTable(ArchiveFile& file, std::span<const BlockEntry> blocks,
-                             std::uint64_t offset);
-
 // Makes what was written durable, then writes `header` and makes it durable. `touched` tells
 // the caller that the header on disk may have changed, so that it can put the old one back.
 Result<void> DurablyThenHeader(ArchiveFile& file, const UpdatePlan& plan, const HeaderBytes& header,

@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
+#include <new>
 #include <optional>
 #include <random>
 #include <thread>
@@ -108,6 +110,41 @@ TEST(Crash, FailingEachWriteAndFlushLeavesArchiveBeforeOrAfter) {
     EXPECT_EQ(StormRead(archive, "war3map.j"), input.content);
     WriteBytes(archive, before);
   }
+}
+
+// mpqadd says memory ran out before anything was written: so every write of the commit and
+// of settling comes from a buffer the plan made, and neither step makes one of its own.
+TEST(Crash, EveryWriteComesFromABufferOfThePlan) {
+  TempDir dir;
+  const auto archive = dir / "map.w3m";
+  CreateArchive(archive, SmallMap());
+  auto real = OpenArchiveFile(archive.string());
+  ASSERT_TRUE(real.ok()) << real.message();
+  const InputFile input{MakeContent(20000, 3), 133000000000000000ull};
+  auto plan = PlanAdd(**real, "war3map.j", input, archive.string());
+  ASSERT_TRUE(plan.ok()) << plan.message();
+  std::vector<std::span<const std::byte>> buffers(plan->pieces.begin(), plan->pieces.end());
+  for (const auto* buffer : {&plan->staged_block_table, &plan->settled_block_table, &plan->zeros}) {
+    buffers.emplace_back(*buffer);
+  }
+  for (const auto* header : {&plan->staged_header, &plan->settled_header}) {
+    buffers.emplace_back(*header);
+  }
+  std::vector<std::uint64_t> strays;
+  InterposedFile watched(**real, [&](const FileCall& call) -> std::optional<Result<void>> {
+    const auto inside = [&](std::span<const std::byte> buffer) {
+      return call.data.data() >= buffer.data() &&
+             call.data.data() + call.data.size() <= buffer.data() + buffer.size();
+    };
+    if (call.kind == FileCall::kWrite && std::none_of(buffers.begin(), buffers.end(), inside)) {
+      strays.push_back(call.offset);
+    }
+    return std::nullopt;
+  });
+  ASSERT_TRUE(Commit(watched, *plan).ok());
+  real->reset();
+  EXPECT_TRUE(strays.empty()) << "a write at " << strays.front() << " from a buffer of its own";
+  EXPECT_EQ(StormRead(archive, "war3map.j"), input.content);
 }
 
 // The map with a preamble, as maps have, and its bytes.

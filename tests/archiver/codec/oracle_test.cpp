@@ -178,7 +178,7 @@ std::vector<std::byte> Bzip2(std::span<const std::byte> data, int level) {
   auto size = static_cast<unsigned>(out.size());
   // libbz2 refuses a null source, which an empty vector's data() may be.
   std::vector<char> in(data.size() + 1);
-  std::memcpy(in.data(), data.data(), data.size());
+  if (!data.empty()) std::memcpy(in.data(), data.data(), data.size());
   const int rc = BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &size, in.data(),
                                           static_cast<unsigned>(data.size()), level, 0, 0);
   EXPECT_EQ(rc, BZ_OK);
