@@ -1,6 +1,7 @@
-// Writes the starting corpora of the fuzz targets from StormLib-made data:
-//   make_seeds <corpus folder>  ->  <folder>/codec/*, <folder>/archive/*
+// Writes the starting corpora of the fuzz targets from StormLib- and libbz2-made data:
+//   make_seeds <corpus folder>  ->  <folder>/codec/*, <folder>/bzip2/*, <folder>/archive/*
 #include <StormLib.h>
+#include <bzlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -60,6 +61,40 @@ void CodecSeeds(const fs::path& dir) {
   CodecSeed(dir / "stored", 2, 16, Text(16));
 }
 
+Bytes Bzip2(const Bytes& data, int level) {
+  Bytes out(data.size() + data.size() / 50 + 1024);
+  auto size = static_cast<unsigned>(out.size());
+  Bytes in = data;
+  in.push_back(std::byte{0});  // libbz2 refuses a null source
+  if (BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &size,
+                               reinterpret_cast<char*>(in.data()),
+                               static_cast<unsigned>(data.size()), level, 0, 0) != BZ_OK) {
+    std::cerr << "libbz2 could not compress " << data.size() << " bytes\n";
+  }
+  out.resize(size);
+  return out;
+}
+
+// bzip2 input: expected size (24-bit little endian), stream.
+void Bzip2Seeds(const fs::path& dir, const fs::path& codec_dir) {
+  const auto seed = [&](const char* name, const Bytes& data, int level) {
+    Bytes out = {std::byte(data.size() & 0xFF), std::byte((data.size() >> 8) & 0xFF),
+                 std::byte(data.size() >> 16)};
+    const Bytes stream = Bzip2(data, level);
+    out.insert(out.end(), stream.begin(), stream.end());
+    Write(dir / name, out);
+  };
+  Bytes runs;
+  for (std::size_t i = 0; runs.size() < 20000; ++i) runs.insert(runs.end(), i % 700, std::byte(i));
+  seed("empty", {}, 9);
+  seed("text", Text(1500), 9);
+  seed("runs", runs, 9);
+  seed("three_blocks", Text(250'000), 1);
+  Bytes masked = Bzip2(Text(1500), 9);
+  masked.insert(masked.begin(), veltrane::mpq::kMaskBzip2);
+  CodecSeed(codec_dir / "bzip2_mask", 0, 1500, masked);
+}
+
 struct Member {
   const char* name;
   std::size_t size;
@@ -115,7 +150,9 @@ int main(int argc, char** argv) {
   const fs::path root(argv[1]);
   fs::create_directories(root / "codec");
   fs::create_directories(root / "archive");
+  fs::create_directories(root / "bzip2");
   CodecSeeds(root / "codec");
+  Bzip2Seeds(root / "bzip2", root / "codec");
   ArchiveSeeds(root / "archive");
   return 0;
 }
