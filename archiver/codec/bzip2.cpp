@@ -248,8 +248,9 @@ void LinkBlock(std::vector<std::uint32_t>& block) {
 
 class Decoder {
  public:
-  Decoder(std::span<const std::byte> stream, std::size_t out_size, std::size_t block_max)
-      : bits_(stream), out_size_(out_size), block_max_(block_max) {
+  Decoder(std::span<const std::byte> stream, std::size_t out_size, std::size_t block_max,
+          bool exact)
+      : bits_(stream), out_size_(out_size), block_max_(block_max), exact_(exact) {
     // A typical ratio up front; the claimed size alone is not trusted for an allocation.
     out_.reserve(std::min(out_size, stream.size() * 8 + 4096));
   }
@@ -271,7 +272,7 @@ class Decoder {
     if (stored != combined_) {
       return Corrupt("its combined CRC is " + Hex32(stored) + ", its blocks' " + Hex32(combined_));
     }
-    if (out_.size() != out_size_) {
+    if (exact_ && out_.size() != out_size_) {
       return Fail("bzip2 stream ends after " + std::to_string(out_.size()) + " bytes, expected " +
                   std::to_string(out_size_));
     }
@@ -357,20 +358,34 @@ class Decoder {
 
   BitReader bits_;
   std::size_t out_size_, block_max_;
+  bool exact_;  // the stream must give all out_size_ bytes, not just at most that many
   std::uint32_t crc_ = 0, combined_ = 0;
   std::vector<std::byte> out_;
 };
 
 }  // namespace
 
-Result<std::vector<std::byte>> Bunzip2(std::span<const std::byte> in, std::size_t out_size) {
+namespace {
+
+Result<std::vector<std::byte>> Decode(std::span<const std::byte> in, std::size_t out_size,
+                                      bool exact) {
   const auto at = [&](std::size_t i) { return std::to_integer<char>(in[i]); };
   if (in.size() < 4 || at(0) != 'B' || at(1) != 'Z' || at(2) != 'h' || at(3) < '1' || at(3) > '9') {
     return Fail("bzip2 stream does not start with \"BZh\" and a block size digit 1 to 9");
   }
   // The digit gives the largest block in units of 100 000 bytes.
   const auto block_max = static_cast<std::size_t>(at(3) - '0') * 100'000;
-  return Decoder(in.subspan(4), out_size, block_max).Run();
+  return Decoder(in.subspan(4), out_size, block_max, exact).Run();
+}
+
+}  // namespace
+
+Result<std::vector<std::byte>> Bunzip2(std::span<const std::byte> in, std::size_t out_size) {
+  return Decode(in, out_size, true);
+}
+
+Result<std::vector<std::byte>> Bunzip2AtMost(std::span<const std::byte> in, std::size_t max_size) {
+  return Decode(in, max_size, false);
 }
 
 }  // namespace veltrane::mpq

@@ -17,4 +17,8 @@ namespace veltrane::mpq {
 // beyond `out_size` gives an error.
 Result<std::vector<std::byte>> Bunzip2(std::span<const std::byte> in, std::size_t out_size);
 
+// The same, for a stage that another method's decoding follows: the stream may give fewer
+// than `max_size` bytes, never more.
+Result<std::vector<std::byte>> Bunzip2AtMost(std::span<const std::byte> in, std::size_t max_size);
+
 }  // namespace veltrane::mpq

@@ -1,6 +1,6 @@
 #pragma once
-// MPQ sector compression: decoding the methods Warcraft III maps use (zlib, PKWARE DCL,
-// bzip2) and encoding with zlib.
+// MPQ sector compression: decoding every method and combination the game reads (Huffman,
+// zlib, PKWARE DCL, bzip2, ADPCM) and encoding with zlib.
 
 #include <cstddef>
 #include <optional>
@@ -14,12 +14,13 @@ namespace veltrane::mpq {
 // Compression mask bytes that start a compressed sector.
 inline constexpr std::byte kMaskZlib{0x02};
 inline constexpr std::byte kMaskPkware{0x08};
-inline constexpr std::byte kMaskBzip2{0x10};
 
 // Decodes one sector into exactly `out_size` bytes. A sector as long as its data is stored
 // as is; an imploded member's sector is a bare PKWARE stream; any other sector starts with
-// a compression mask byte. Only zlib (0x02), PKWARE (0x08) and bzip2 (0x10) alone are
-// accepted.
+// a compression mask byte whose bits name the methods applied: 0x01 Huffman, 0x02 zlib,
+// 0x08 PKWARE, 0x10 bzip2, 0x40 ADPCM mono, 0x80 ADPCM stereo. They are undone bzip2 first,
+// then PKWARE, zlib, Huffman and ADPCM; LZMA (0x12), sparse (0x20) and unknown bits are
+// refused.
 Result<std::vector<std::byte>> DecompressSector(std::span<const std::byte> in, std::size_t out_size,
                                                 bool imploded);
 

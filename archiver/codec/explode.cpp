@@ -6,33 +6,10 @@
 #include <optional>
 #include <string>
 
+#include "archiver/codec/bit_reader.h"
+
 namespace veltrane::mpq {
 namespace {
-
-// The stream is read least significant bit first within each byte.
-class BitReader {
- public:
-  explicit BitReader(std::span<const std::byte> in) : in_(in) {}
-
-  // The next `n` (at most 16) bits, the first one lowest; nothing when the input ends.
-  std::optional<std::uint32_t> Read(int n) {
-    while (count_ < n) {
-      if (next_ == in_.size()) return std::nullopt;
-      buffer_ |= std::to_integer<std::uint32_t>(in_[next_++]) << count_;
-      count_ += 8;
-    }
-    const std::uint32_t value = buffer_ & ((1u << n) - 1);
-    buffer_ >>= n;
-    count_ -= n;
-    return value;
-  }
-
- private:
-  std::span<const std::byte> in_;
-  std::size_t next_ = 0;
-  std::uint32_t buffer_ = 0;
-  int count_ = 0;
-};
 
 constexpr int kMaxCodeBits = 13;
 
@@ -123,10 +100,6 @@ class Decoder {
       if (!step) return step.error();
       if (ended_) break;
     }
-    if (out_.size() != out_size_) {
-      return Fail("PKWARE stream ends after " + std::to_string(out_.size()) + " bytes, expected " +
-                  std::to_string(out_size_));
-    }
     return std::move(out_);
   }
 
@@ -188,7 +161,7 @@ class Decoder {
 
 }  // namespace
 
-Result<std::vector<std::byte>> Explode(std::span<const std::byte> in, std::size_t out_size) {
+Result<std::vector<std::byte>> ExplodeAtMost(std::span<const std::byte> in, std::size_t max_size) {
   if (in.size() < 2) {
     return Fail("PKWARE stream of " + std::to_string(in.size()) +
                 " bytes is too short for its 2-byte header");
@@ -204,7 +177,16 @@ Result<std::vector<std::byte>> Explode(std::span<const std::byte> in, std::size_
     return Fail("PKWARE stream has unknown dictionary size code " + std::to_string(dict_bits) +
                 " (expected 4, 5 or 6)");
   }
-  return Decoder(in.subspan(2), out_size, mode == 1, dict_bits).Run();
+  return Decoder(in.subspan(2), max_size, mode == 1, dict_bits).Run();
+}
+
+Result<std::vector<std::byte>> Explode(std::span<const std::byte> in, std::size_t out_size) {
+  auto out = ExplodeAtMost(in, out_size);
+  if (out && out->size() != out_size) {
+    return Fail("PKWARE stream ends after " + std::to_string(out->size()) + " bytes, expected " +
+                std::to_string(out_size));
+  }
+  return out;
 }
 
 }  // namespace veltrane::mpq

@@ -15,4 +15,8 @@ namespace veltrane::mpq {
 // start of the data, or expands beyond `out_size` gives an error.
 Result<std::vector<std::byte>> Explode(std::span<const std::byte> in, std::size_t out_size);
 
+// As Explode, for a stream whose data may be shorter than `max_size`: one that ends with its
+// end marker earlier gives what it holds.
+Result<std::vector<std::byte>> ExplodeAtMost(std::span<const std::byte> in, std::size_t max_size);
+
 }  // namespace veltrane::mpq

@@ -74,12 +74,15 @@ std::vector<std::byte> WithMask(std::byte mask, std::vector<std::byte> body) {
   return body;
 }
 
-TEST(DecompressSector, AcceptsStoredZlibAndPkwareDeclinesOthers) {
+TEST(DecompressSector, DecodesTheMasksTheGameReadsDeclinesOthers) {
   const std::vector<std::byte> text = Bytes(std::string(300, 'x') + "tail");
   const std::vector<std::byte> zlib = *CompressSectorZlib(text);
   const std::vector<std::byte> run = DclStream(0, 4, kRun + kEnd);
   const std::string a41(41, 'A');
   std::vector<std::byte> zlib_cut(zlib.begin(), zlib.begin() + zlib.size() / 2);
+  std::vector<std::byte> zlib_bad_check = zlib, zlib_no_check(zlib.begin(), zlib.end() - 4);
+  zlib_bad_check.back() ^= std::byte{1};
+  std::vector<std::byte> zlib_cut_deflate(zlib.begin(), zlib.end() - 5);
   struct Case {
     const char* name;
     std::vector<std::byte> in;
@@ -96,6 +99,10 @@ TEST(DecompressSector, AcceptsStoredZlibAndPkwareDeclinesOthers) {
       {"zlib shorter than expected", zlib, text.size() + 1, false, "!ends after 304 bytes"},
       {"zlib longer than expected", zlib, text.size() - 1, false, "!expands beyond 303"},
       {"zlib truncated", zlib_cut, text.size(), false, "!truncated"},
+      {"zlib with a wrong check", zlib_bad_check, text.size(), false,
+       std::string(300, 'x') + "tail"},
+      {"zlib without its check", zlib_no_check, text.size(), false, std::string(300, 'x') + "tail"},
+      {"zlib cut in its last deflate byte", zlib_cut_deflate, text.size(), false, "!truncated"},
       {"zlib claims a huge size", zlib, 3'000'000'000u, false, "!ends after 304 bytes"},
       {"zlib corrupt", Bytes("\x02garbage"), 20, false, "!zlib stream is corrupt"},
       {"empty", {}, 4, false, "!empty"},
@@ -110,6 +117,8 @@ TEST(DecompressSector, AcceptsStoredZlibAndPkwareDeclinesOthers) {
       {"adpcm mono", Bytes("\x41..."), 9, false, "!mask 0x41 (Huffman + ADPCM mono)"},
       {"adpcm stereo", Bytes("\x80..."), 9, false, "!mask 0x80 (ADPCM stereo)"},
       {"zlib after pkware", Bytes("\x0a..."), 9, false, "!mask 0x0a (zlib + PKWARE)"},
+      {"unknown bit", Bytes("\x06..."), 9, false, "!mask 0x06 (zlib + unknown 0x04) is not"},
+      {"no method", Bytes(std::string("\0...", 4)), 9, false, "!mask 0x00 (none) is not"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
