@@ -5,6 +5,7 @@
 #include <thread>
 #include <utility>
 
+#include "common/text.h"
 #include "tests/job/win_files.h"
 
 namespace veltrane {
@@ -128,6 +129,44 @@ TEST(Win32JobHost, FullPathsInTheirPlainFormCompareIgnoringCase) {
   EXPECT_TRUE(host.SamePath(L"c:\\Maps\\A.w3m", L"C:\\MAPS\\a.W3M"));
   EXPECT_TRUE(host.SamePath(L"c:\\Cart\x00e9s.w3m", L"C:\\CART\x00c9S.W3M"));
   EXPECT_FALSE(host.SamePath(L"c:\\Maps\\A.w3m", L"c:\\Maps\\A2.w3m"));
+}
+
+// A launch whose first tries fail with the error: one the system gives when it is short of
+// something for a moment is tried again and the script starts; any other is reported at
+// once, naming the script.
+struct FailingLaunch {
+  const char* what;
+  DWORD error;
+  bool starts;
+  int tries;  // how many the host makes
+};
+
+TEST(Win32JobHost, ALaunchThatFailsForAMomentStartsAndOneThatFailsForGoodIsReportedAtOnce) {
+  const FailingLaunch cases[] = {
+      {"an internal error once", ERROR_INTERNAL_ERROR, true, 2},
+      {"access denied", ERROR_ACCESS_DENIED, false, 1},
+  };
+  for (const FailingLaunch& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder folder(L"host launch");
+    const std::wstring script = folder / L"temp.bat";
+    WriteBytes(script, "@exit 0\r\n");
+    int tries = 0;
+    Win32JobHost host([&](auto... arguments) -> BOOL {
+      if (++tries > 1) return CreateProcessW(arguments...);
+      SetLastError(c.error);
+      return FALSE;
+    });
+    const auto launched = host.LaunchScript(script, folder.path());
+    EXPECT_EQ(tries, c.tries);
+    ASSERT_EQ(static_cast<bool>(launched), c.starts) << (launched ? "" : launched.message());
+    if (c.starts) {
+      EXPECT_EQ(WaitForSingleObject(host.script_process(), 60000), WAIT_OBJECT_0);
+    } else {
+      EXPECT_EQ(launched.message(), "Cannot start \"" + ToUtf8(script) + "\": " +
+                                        SystemMessage(c.error));
+    }
+  }
 }
 
 TEST(ProgramFolder, IsTheFolderOfTheRunningExecutable) {
