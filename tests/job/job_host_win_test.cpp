@@ -78,10 +78,13 @@ class HeldScript : public ::testing::Test {
   HANDLE held = INVALID_HANDLE_VALUE;
 };
 
-// A new run waits for the script to be let go.
+// A new run waits for the script to be let go: it is let go once the new script is written
+// beside it, just after the first try to move it over the held one.
 TEST_F(HeldScript, WriteFileWaitsForAScriptThatIsStillOpen) {
   std::thread release([this] {
-    Sleep(300);
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    while (!Exists(path + L".new") && GetTickCount64() < deadline) Sleep(5);
+    Sleep(100);
     CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
   });
   const auto written = host.WriteFile(path, "new script");
@@ -163,8 +166,8 @@ TEST(Win32JobHost, ALaunchThatFailsForAMomentStartsAndOneThatFailsForGoodIsRepor
     if (c.starts) {
       EXPECT_EQ(WaitForSingleObject(host.script_process(), 60000), WAIT_OBJECT_0);
     } else {
-      EXPECT_EQ(launched.message(), "Cannot start \"" + ToUtf8(script) + "\": " +
-                                        SystemMessage(c.error));
+      EXPECT_EQ(launched.message(),
+                "Cannot start \"" + ToUtf8(script) + "\": " + SystemMessage(c.error));
     }
   }
 }
