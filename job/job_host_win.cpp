@@ -87,12 +87,29 @@ Result<std::wstring> InterpreterPath() {
   return JoinPath(folder, L"cmd.exe");
 }
 
+// Failures that say nothing about the paths or the rights, after which no process started:
+// the system ran short of something for a moment (Wine, on a busy machine, reports an internal
+// error), so the same launch a moment later may start.
+bool IsTransient(DWORD error) {
+  switch (error) {
+    case ERROR_INTERNAL_ERROR:
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_COMMITMENT_LIMIT:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The one way the script starts: the command interpreter of the system folder, by its full
 // path, never a handler that the ".bat" type may have been given. /d keeps the user's AutoRun
 // commands out of the job (they could change the code page or the current folder); /s /c
-// strips the outer pair of quotes and runs the rest of the line as it stands.
-Result<> StartInterpreter(const std::wstring& script_path, const std::wstring& working_folder,
-                          UniqueHandle& process) {
+// strips the outer pair of quotes and runs the rest of the line as it stands. A transient
+// failure is tried again for a moment; any other is reported at once.
+Result<> StartInterpreter(const ProcessStarter& start_process, const std::wstring& script_path,
+                          const std::wstring& working_folder, UniqueHandle& process) {
   auto interpreter = InterpreterPath();
   if (!interpreter) return interpreter.error();
   std::wstring command = L"cmd.exe /d /s /c \"\"" + script_path + L"\"\"";
@@ -101,10 +118,15 @@ Result<> StartInterpreter(const std::wstring& script_path, const std::wstring& w
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWMINIMIZED;
   PROCESS_INFORMATION started{};
-  if (!CreateProcessW(interpreter->c_str(), command.data(), nullptr, nullptr, FALSE,
-                      CREATE_NEW_CONSOLE, nullptr, working_folder.c_str(), &startup, &started)) {
-    return SystemFailure("start", script_path, GetLastError());
-  }
+  DWORD error = ERROR_SUCCESS;
+  RetryBriefly([&] {
+    const bool ok =
+        start_process(interpreter->c_str(), command.data(), nullptr, nullptr, FALSE,
+                      CREATE_NEW_CONSOLE, nullptr, working_folder.c_str(), &startup, &started);
+    error = ok ? ERROR_SUCCESS : GetLastError();
+    return !IsTransient(error);  // started, or failed for good
+  });
+  if (error != ERROR_SUCCESS) return SystemFailure("start", script_path, error);
   CloseHandle(started.hThread);
   process.reset(started.hProcess);
   return {};
@@ -156,7 +178,7 @@ bool Win32JobHost::SamePath(const std::wstring& a, const std::wstring& b) {
 Result<> Win32JobHost::LaunchScript(const std::wstring& script_path,
                                     const std::wstring& working_folder) {
   script_.reset();
-  return StartInterpreter(script_path, working_folder, script_);
+  return StartInterpreter(start_process_, script_path, working_folder, script_);
 }
 
 bool Win32JobHost::ScriptRunning() {
@@ -232,7 +254,7 @@ Result<std::wstring> ExecutablePath() {
   std::wstring path(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return SystemFailure("find the program's own path", L"", GetLastError());
+    if (length == 0) return SystemFailure("find the program's own path", GetLastError());
     if (length < path.size()) {
       path.resize(length);
       return path;

@@ -2,14 +2,25 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include "common/system_error_win.h"
 #include "job/job_host.h"
 
 namespace veltrane {
 
+// Starts a process with CreateProcessW's arguments and results; the host starts the script
+// through one, the system's own unless a test gives another.
+using ProcessStarter =
+    std::function<BOOL(LPCWSTR, LPWSTR, LPSECURITY_ATTRIBUTES, LPSECURITY_ATTRIBUTES, BOOL, DWORD,
+                       LPVOID, LPCWSTR, LPSTARTUPINFOW, LPPROCESS_INFORMATION)>;
+
 // The job's platform operations on Win32.
 class Win32JobHost final : public JobHost {
  public:
+  explicit Win32JobHost(ProcessStarter start_process = &CreateProcessW)
+      : start_process_(std::move(start_process)) {}
+
   Result<> WriteFile(const std::wstring& path, std::string_view bytes) override;
   bool FileExists(const std::wstring& path) override;
   bool FolderExists(const std::wstring& path) override;
@@ -30,6 +41,7 @@ class Win32JobHost final : public JobHost {
   HANDLE script_process() const { return script_.get(); }
 
  private:
+  ProcessStarter start_process_;
   UniqueHandle script_;
 };
 

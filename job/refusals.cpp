@@ -30,11 +30,12 @@ Found ScratchRefused(const JobPaths&, JobHost& host) {
   auto checked = host.CheckCanCreate(scratch);
   if (checked && host.FileExists(scratch)) checked = host.CheckCanDelete(scratch);
   if (checked) return std::nullopt;
-  std::string message = checked.message() + " The job makes its copy there, and " +
-                        kOnlyAdministrators + " " + kCreateInDriveRoot + ". " +
-                        kRunAsAdministrator + ".";
-  if (checked.error().system_code != kAccessDeniedCode) return Refusal(Fail(std::move(message)));
-  return Refusal(std::move(message), DeniedPlace::kScratchMap, scratch);
+  const std::string message = checked.message() + " The job makes its copy there";
+  // Only a denial is cured by running as administrator; any other reason stands alone.
+  if (checked.error().system_code != kAccessDeniedCode) return Refusal(Fail(message + "."));
+  return Refusal(message + ", and " + kOnlyAdministrators + " " + kCreateInDriveRoot + ". " +
+                     kRunAsAdministrator + ".",
+                 DeniedPlace::kScratchMap, scratch);
 }
 
 // The files the job writes beside the program: each is created or replaced.
@@ -64,13 +65,16 @@ Found ProgramFolderRefused(const JobPaths& paths, JobHost& host) {
 // rather than be told anything about that file.
 constexpr JobCheck kJobChecks[] = {JobRunning, ScratchRefused, ProgramFolderRefused};
 
-// One path of the job, as the rows below look at it.
+// One path of the job, as the rows below look at it. All but the text is found by Survey
+// before any row is asked, so no row depends on another having run before it.
 struct Subject {
   const char* name;
-  const std::wstring& text;                   // as the box held it
-  std::wstring full = {};                     // as the script takes it, once resolved
-  std::optional<FileIdentity> identity = {};  // the file there, if any
-  std::wstring program = {};                  // the archiver's file as the interpreter finds it
+  const std::wstring& text;                      // as the box held it
+  std::optional<std::string> unresolvable = {};  // why the script cannot take it as a path
+  std::wstring full = {};                        // as the script takes it; empty when it can't,
+                                                 // and for an archiver given by a bare name
+  std::optional<FileIdentity> identity = {};     // the file there, if any
+  std::wstring program = {};  // the archiver's file as the interpreter finds it, if any
 };
 
 struct OwnFile {
@@ -87,7 +91,7 @@ struct Job {
   Subject map{"map path", paths.map};
   Subject destination{"destination path", paths.destination};
   Subject folder{"program folder", paths.program_folder};
-  std::optional<std::vector<OwnFile>> own_files = {};  // listed when a row first asks
+  std::vector<OwnFile> own_files = {};
 };
 
 // An empty path has nothing to quote.
@@ -137,13 +141,9 @@ bool IsBareName(std::wstring_view path) {
   return path.find_first_of(L"\\/:") == std::wstring_view::npos;
 }
 
-Found Unresolvable(Job& job, Subject& subject) {
-  if (&subject == &job.archiver && IsBareName(subject.text)) return std::nullopt;
-  auto resolved = ResolveForScript(subject.text, job.paths.program_folder);
-  if (!resolved) return Refuse(subject, resolved.message());
-  subject.full = job.host.FullPath(*resolved);
-  subject.identity = job.host.Identify(subject.full);
-  return std::nullopt;
+Found Unresolvable(Job&, Subject& subject) {
+  if (!subject.unresolvable) return std::nullopt;
+  return Refuse(subject, *subject.unresolvable);
 }
 
 // The command interpreter expands * and ? in the script's copy and move into every file that
@@ -170,25 +170,24 @@ bool SameFile(JobHost& host, const std::wstring& a, const std::optional<FileIden
 }
 
 // The scratch map, and beside the program the placeholder and the script, each also as the
-// side file it is first written to and then moved over it. Listed once, when first asked.
-const std::vector<OwnFile>& OwnFiles(Job& job) {
-  if (job.own_files) return *job.own_files;
+// side file it is first written to and then moved over it.
+std::vector<OwnFile> OwnFiles(const JobPaths& paths, JobHost& host) {
   std::vector<std::wstring> names{std::wstring(kScratchMap)};
   for (const auto name : {kPlaceholderName, kScriptName}) {
-    const std::wstring path = JoinPath(job.paths.program_folder, name);
+    const std::wstring path = JoinPath(paths.program_folder, name);
     names.push_back(path);
     names.push_back(path + L".new");
   }
-  auto& files = job.own_files.emplace();
+  std::vector<OwnFile> files;
   for (const auto& name : names) {
-    const std::wstring full = job.host.FullPath(name);
-    files.push_back({full, job.host.Identify(full)});
+    const std::wstring full = host.FullPath(name);
+    files.push_back({full, host.Identify(full)});
   }
   return files;
 }
 
 Found OwnFileOfTheJob(Job& job, Subject& subject) {
-  for (const OwnFile& own : OwnFiles(job)) {
+  for (const OwnFile& own : job.own_files) {
     if (!SameFile(job.host, subject.full, subject.identity, own.full, own.identity)) continue;
     return Refuse(subject, "it names " + QuotedUtf8(own.full) +
                                ", a file that the job itself writes or deletes. Choose another "
@@ -264,14 +263,21 @@ std::optional<std::wstring> ProgramAlongPath(Job& job, const std::wstring& name)
   return std::nullopt;
 }
 
-Found NoSuchProgram(Job& job, Subject& subject) {
-  const bool bare = IsBareName(subject.text);
-  auto found = bare ? ProgramAlongPath(job, subject.text) : ProgramAt(job, subject.full);
-  if (found) {
-    subject.program = std::move(*found);
-    return std::nullopt;
+// The archiver's program as the interpreter finds it; empty when there is none, or when the
+// script cannot take the path.
+std::wstring FindProgram(Job& job, const Subject& subject) {
+  std::optional<std::wstring> found;
+  if (IsBareName(subject.text)) {
+    found = ProgramAlongPath(job, subject.text);
+  } else if (!subject.full.empty()) {
+    found = ProgramAt(job, subject.full);
   }
-  if (!bare) return Refuse(subject, "there is no program file there.");
+  return found ? std::move(*found) : std::wstring();
+}
+
+Found NoSuchProgram(Job&, Subject& subject) {
+  if (!subject.program.empty() || subject.unresolvable) return std::nullopt;
+  if (!IsBareName(subject.text)) return Refuse(subject, "there is no program file there.");
   return Refuse(subject,
                 "there is no program of that name in the program folder or in a folder of "
                 "PATH.");
@@ -303,6 +309,7 @@ constexpr Named kDestination[] = {&Job::destination};
 struct PathRow {
   std::span<const Named> subjects;
   Found (*check)(Job&, Subject&);
+  bool of_the_full_path = false;  // looks at the full path, so not at a path that has none
 };
 
 // Every reason to refuse one of the paths, in the order they are asked: a row asks each of
@@ -313,15 +320,32 @@ constexpr PathRow kPathRows[] = {
     {kPathsAndFolder, OutsideCodePage},
     {kThePaths, Unresolvable},
     {kThePaths, Wildcard},
-    {kThePaths, TooLong},
-    {kMapAndDestination, OwnFileOfTheJob},
-    {kDestination, TheMapItself},
-    {kDestination, AFolder},
-    {kDestination, NoFolder},
+    {kThePaths, TooLong, true},
+    {kMapAndDestination, OwnFileOfTheJob, true},
+    {kDestination, TheMapItself, true},
+    {kDestination, AFolder, true},
+    {kDestination, NoFolder, true},
     {kArchiver, NoSuchProgram},
     {kArchiver, BatchArchiver},
-    {kMap, NoMapFile},
+    {kMap, NoMapFile, true},
 };
+
+// Each path as the script takes it and the file there (a bare archiver name is looked up
+// instead), the archiver's program, and the job's own files: everything the rows read.
+void Survey(Job& job) {
+  for (Subject* subject : {&job.archiver, &job.map, &job.destination}) {
+    if (subject == &job.archiver && IsBareName(subject->text)) continue;
+    auto resolved = ResolveForScript(subject->text, job.paths.program_folder);
+    if (!resolved) {
+      subject->unresolvable = resolved.message();
+      continue;
+    }
+    subject->full = job.host.FullPath(*resolved);
+    subject->identity = job.host.Identify(subject->full);
+  }
+  job.archiver.program = FindProgram(job, job.archiver);
+  job.own_files = OwnFiles(job.paths, job.host);
+}
 
 }  // namespace
 
@@ -337,9 +361,12 @@ Result<CheckedPaths, Refusal> CheckJob(const JobPaths& paths, JobHost& host) {
     if (auto found = check(paths, host)) return std::move(*found);
   }
   Job job{paths, host};
+  Survey(job);
   for (const PathRow& row : kPathRows) {
     for (const Named named : row.subjects) {
-      if (auto found = row.check(job, job.*named)) return std::move(*found);
+      Subject& subject = job.*named;
+      if (row.of_the_full_path && subject.full.empty()) continue;
+      if (auto found = row.check(job, subject)) return std::move(*found);
     }
   }
   return CheckedPaths{job.map.full, job.destination.full};

@@ -40,7 +40,7 @@ job() {
 expect_report() {
   local what=$1 text needle
   shift
-  text=$(drv_message_box 18)
+  text=$(drv_message_box 45)
   for needle in "$@"; do
     [[ $text == *"$needle"* ]] || drv_fail "$what: no [$needle] in [$text]"
   done
@@ -74,10 +74,12 @@ expect_report "a missing destination folder" "Cannot use the destination path" \
   "\"$DRV_ROOT_WIN\\no such folder\" does not exist."
 [ ! -e "$scratch" ] || drv_fail "the refused job made a scratch map"
 
+# The slow archiver runs until the file "release" is beside it.
 printf 'an earlier copy' >"$DRV_ROOT/out2.w3m"
+rm -f "$DRV_ROOT/release"
 job slow-idle-archiver.exe map.w3m out2.w3m
 # The one way the script starts: the system's command interpreter, without AutoRun.
-drv_wait_file "$scratch" 10 || drv_fail "the slow job made no scratch map"
+drv_wait_file "$scratch" 60 || drv_fail "the slow job made no scratch map"
 ps -eo args | grep -qiF 'cmd.exe /d /s /c ""'"$DRV_ROOT_WIN\\temp.bat"'""' ||
   drv_fail "no command interpreter runs the script as cmd.exe /d /s /c: $(ps -eo args | grep -i 'cmd\.exe')"
 start
@@ -85,11 +87,12 @@ expect_report "a second Start!" "A job is still running"
 dialog=$(drv_open_dialog 202 "Select Map...")
 drv_answer_dialog "$dialog" "Select Map..." drv_key Escape
 drv_expect "the boxes after the refusal" "$DRV_ROOT_WIN\\out2.w3m" "$(drv_text 103)"
-for _ in $(seq 400); do [ -e "$scratch" ] && sleep 0.1; done
-[ ! -e "$scratch" ] || drv_fail "the slow job never moved its copy"
+touch "$DRV_ROOT/release"
+drv_wait_gone "$scratch" 60 || drv_fail "the slow job never moved its copy"
 expect_report "the first job, after the refusal and a picker" "\"$DRV_ROOT_WIN\\out2.w3m\"" \
   "is not protected" "It replaced the file that was there before the job."
 
+rm -f "$DRV_ROOT/release"
 job slow-idle-archiver.exe map.w3m out3.w3m
 drv_activate
 drv_click 205
@@ -97,5 +100,6 @@ drv_wait_exit 15 || drv_fail "the program did not end while its script ran"
 [ ! -e "$DRV_ROOT/out3.w3m" ] || drv_fail "the script had ended before Quit: nothing shown"
 drv_expect "the stored archiver path" "$DRV_ROOT_WIN\\slow-idle-archiver.exe" \
   "$(drv_reg_value "$DRV_SETTINGS_KEY" LocMPQ2K)"
-drv_wait_file "$DRV_ROOT/out3.w3m" 40 || drv_fail "the script did not finish after the program ended"
+touch "$DRV_ROOT/release"
+drv_wait_file "$DRV_ROOT/out3.w3m" 60 || drv_fail "the script did not finish after the program ended"
 drv_log "ok: job reports"

@@ -19,13 +19,13 @@ one_job() {
   drv_activate
   # No --sync: the pointer is already there after the first job, and would never "arrive".
   xdotool mousemove "$start_x" "$start_y" click 1
-  drv_peek_window "$DRV_CAPTION" --class '#32770' --wait 18 --hwnd >/dev/null ||
-    drv_fail "job $1: no report within 18 s"
+  drv_peek_window "$DRV_CAPTION" --class '#32770' --wait 45 --hwnd >/dev/null ||
+    drv_fail "job $1: no report within 45 s"
   # A user reads the box first; the console's last moments are over by then.
   sleep 1
   front=$(drv_peek_window "$DRV_CAPTION" --class '#32770' --foreground || true)
   drv_key Return
-  local deadline=$((SECONDS + 3))
+  local deadline=$((SECONDS + 10))
   while drv_peek_window "$DRV_CAPTION" --class '#32770' --hwnd >/dev/null; do
     if [ "$SECONDS" -ge "$deadline" ]; then
       drv_peek_window "$DRV_CAPTION" --class '#32770' --close >/dev/null || true

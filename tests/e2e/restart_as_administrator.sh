@@ -17,7 +17,7 @@ restarted=--restarted-as-administrator
 
 # question: waits for the question and prints its texts, one control a line.
 question() {
-  drv_peek_window "$DRV_CAPTION" --class '#32770' --wait 15 ||
+  drv_peek_window "$DRV_CAPTION" --class '#32770' --wait 45 ||
     drv_fail "no question within 15 s"
 }
 
@@ -41,7 +41,7 @@ drv_type_into 103 "$DRV_ROOT_WIN\\out 1.w3m"
 drv_press 204
 expect_question
 drv_click_in_dialog 2
-deadline=$((SECONDS + 5))
+deadline=$((SECONDS + 30))
 while question_left=$(drv_other_windows) && [ -n "$question_left" ]; do
   [ "$SECONDS" -ge "$deadline" ] && drv_fail "the question stayed after Cancel: [$question_left]"
   sleep 0.05

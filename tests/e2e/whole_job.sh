@@ -49,7 +49,8 @@ type_box() {
     drv_tab_to "$1"
     drv_key Home shift+End
     xdotool type --delay 40 -- "$2"
-    sleep 0.2
+    local deadline=$((SECONDS + 5))
+    until [ "$(drv_text "$1" || true)" = "$2" ] || [ "$SECONDS" -ge "$deadline" ]; do sleep 0.05; done
     if [ "$(drv_text "$1")" = "$2" ]; then
       drv_log "ok: typed into $1: [$2]"
       return 0
@@ -68,7 +69,7 @@ run_job() {
   type_box 103 "$maps_win\\$destination"
   drv_press 204
   drv_expect "the report" "The protected copy is ready: \"$maps_win\\$destination\"." \
-    "$(drv_message_box 18)"
+    "$(drv_message_box 45)"
   drv_expect "windows besides the main one" "" "$(drv_other_windows)"
 }
 

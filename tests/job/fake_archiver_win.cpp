@@ -3,7 +3,8 @@
 // itself) and, like "a <archive> <file> <name>", appends the named file's bytes and a
 // marker to the archive, so a test can see that the copy came before it and the move after.
 // Copied under a name with "idle" in it, it changes nothing and still exits 0, as an archiver
-// that fails without saying so; with "slow" in it, it first waits twenty seconds. With
+// that fails without saying so; with "slow" in it, it first waits until a file "release"
+// is beside it (a test makes it when the job may end; at most two minutes). With
 // "hiding" in it, it empties war3map.wtg in the block table and leaves the old stored bytes
 // where they were, as an archiver that does not clear the space an update frees. With
 // "damaging" in it, it runs the mpqadd.exe beside it with its own arguments and then flips
@@ -110,9 +111,20 @@ std::wstring OwnName() {
   return full.substr(full.find_last_of(L'\\') + 1);
 }
 
+// Waits until the test lets the job end: a fixed time could run out before a busy machine
+// got through the test's steps.
+void WaitForRelease() {
+  const std::wstring release = veltrane::testing::OwnFolder() + L"\\release";
+  const ULONGLONG deadline = GetTickCount64() + 120000;
+  while (GetFileAttributesW(release.c_str()) == INVALID_FILE_ATTRIBUTES &&
+         GetTickCount64() < deadline) {
+    Sleep(50);
+  }
+}
+
 int wmain() {
   const std::wstring name = OwnName();
-  if (name.find(L"slow") != std::wstring::npos) Sleep(20000);
+  if (name.find(L"slow") != std::wstring::npos) WaitForRelease();
   if (name.find(L"idle") != std::wstring::npos) return 0;
   int count = 0;
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);

@@ -5,6 +5,7 @@
 #include <thread>
 #include <utility>
 
+#include "common/text.h"
 #include "tests/job/win_files.h"
 
 namespace veltrane {
@@ -77,10 +78,13 @@ class HeldScript : public ::testing::Test {
   HANDLE held = INVALID_HANDLE_VALUE;
 };
 
-// A new run waits for the script to be let go.
+// A new run waits for the script to be let go: it is let go once the new script is written
+// beside it, just after the first try to move it over the held one.
 TEST_F(HeldScript, WriteFileWaitsForAScriptThatIsStillOpen) {
   std::thread release([this] {
-    Sleep(300);
+    const ULONGLONG deadline = GetTickCount64() + 60000;
+    while (!Exists(path + L".new") && GetTickCount64() < deadline) Sleep(5);
+    Sleep(100);
     CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
   });
   const auto written = host.WriteFile(path, "new script");
@@ -128,6 +132,44 @@ TEST(Win32JobHost, FullPathsInTheirPlainFormCompareIgnoringCase) {
   EXPECT_TRUE(host.SamePath(L"c:\\Maps\\A.w3m", L"C:\\MAPS\\a.W3M"));
   EXPECT_TRUE(host.SamePath(L"c:\\Cart\x00e9s.w3m", L"C:\\CART\x00c9S.W3M"));
   EXPECT_FALSE(host.SamePath(L"c:\\Maps\\A.w3m", L"c:\\Maps\\A2.w3m"));
+}
+
+// A launch whose first tries fail with the error: one the system gives when it is short of
+// something for a moment is tried again and the script starts; any other is reported at
+// once, naming the script.
+struct FailingLaunch {
+  const char* what;
+  DWORD error;
+  bool starts;
+  int tries;  // how many the host makes
+};
+
+TEST(Win32JobHost, ALaunchThatFailsForAMomentStartsAndOneThatFailsForGoodIsReportedAtOnce) {
+  const FailingLaunch cases[] = {
+      {"an internal error once", ERROR_INTERNAL_ERROR, true, 2},
+      {"access denied", ERROR_ACCESS_DENIED, false, 1},
+  };
+  for (const FailingLaunch& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempFolder folder(L"host launch");
+    const std::wstring script = folder / L"temp.bat";
+    WriteBytes(script, "@exit 0\r\n");
+    int tries = 0;
+    Win32JobHost host([&](auto... arguments) -> BOOL {
+      if (++tries > 1) return CreateProcessW(arguments...);
+      SetLastError(c.error);
+      return FALSE;
+    });
+    const auto launched = host.LaunchScript(script, folder.path());
+    EXPECT_EQ(tries, c.tries);
+    ASSERT_EQ(static_cast<bool>(launched), c.starts) << (launched ? "" : launched.message());
+    if (c.starts) {
+      EXPECT_EQ(WaitForSingleObject(host.script_process(), 60000), WAIT_OBJECT_0);
+    } else {
+      EXPECT_EQ(launched.message(),
+                "Cannot start \"" + ToUtf8(script) + "\": " + SystemMessage(c.error));
+    }
+  }
 }
 
 TEST(ProgramFolder, IsTheFolderOfTheRunningExecutable) {

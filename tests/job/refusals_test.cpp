@@ -89,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 h.root_refuses_new_files = true;
                                 h.refusal_code = 21;
                               },
-                              "Cannot create \"c:\\temp.w3m\": denied" + kScratchAdvice},
+                              "Cannot create \"c:\\temp.w3m\": denied The job makes its copy "
+                              "there."},
                       Refused{
                           "ProgramFolderDenied", kPaths,
                           [](FakeJobHost& h) {
@@ -131,6 +132,11 @@ INSTANTIATE_TEST_SUITE_P(
                                   "of the console's code page (437 on this system), and "
                                   "\"\xe5\x9c\xb0\" is not "
                                   "one of them. Rename the file or folder, or choose another."},
+                      Refused{"TheProgramFolderNotInTheConsolesCodePage",
+                              With(kFolder, L"C:\\\x5730"), Nothing,
+                              "Cannot use the program folder \"C:\\\xe5\x9c\xb0\": the job's "
+                              "script can hold only the characters of the console's code page",
+                              false},
                       Refused{"DevicePath", With(kMapBox, L"\\\\?\\c:\\MyMap.w3m"), Nothing,
                               "Cannot use the map path \"\\\\?\\c:\\MyMap.w3m\": it is a device "
                               "path (\\\\?\\ "

@@ -51,27 +51,29 @@ inline void Pump() {
 
 // Waits on another thread for a top-level dialog of this process with the given title (and,
 // when `control` is not 0, a child with that id), then acts on it; for dialogs that run
-// modally on the test's own thread. It waits up to a minute: one that gave up would leave
+// modally on the test's own thread. It waits up to two minutes: one that gave up would leave
 // the dialog open and the test hung, and answerers made together, for dialogs that come one
 // after the other, share that time. A test ends the wait with Stop() once it knows.
+// Reading a window's title sends it a message, which its thread (the test's) must take, so
+// the test's thread serves sent messages while it waits for the answerer to end.
 class DialogAnswerer {
  public:
   DialogAnswerer(std::wstring title, std::function<void(HWND)> act, int control = 0)
       : thread_([this, title = std::move(title), act = std::move(act), control] {
-          for (int tries = 0; tries < 1200 && !stop_; ++tries) {
+          const ULONGLONG deadline = GetTickCount64() + 120000;
+          while (!stop_ && GetTickCount64() < deadline) {
             if (HWND dialog = FindOwnWindow(title, control)) {
               act(dialog);
               found_ = true;
-              return;
+              break;
             }
-            Sleep(50);
+            Sleep(20);
           }
+          done_ = true;
         }) {}
-  ~DialogAnswerer() {
-    if (thread_.joinable()) thread_.join();
-  }
+  ~DialogAnswerer() { Join(); }
   bool Found() {
-    if (thread_.joinable()) thread_.join();
+    Join();
     return found_;
   }
   // Stops waiting: whether the dialog came by now.
@@ -107,8 +109,19 @@ class DialogAnswerer {
     return search.found;
   }
 
+  // Ends the thread, taking the messages it sends to this thread meanwhile.
+  void Join() {
+    while (!done_) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_SENDMESSAGE);
+      MSG message;
+      PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    if (thread_.joinable()) thread_.join();
+  }
+
   std::atomic<bool> found_{false};
   std::atomic<bool> stop_{false};
+  std::atomic<bool> done_{false};
   std::thread thread_;
 };
 

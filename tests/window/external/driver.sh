@@ -74,14 +74,14 @@ drv_init() {
 
 # Runs peek.exe on this test's window (matched by caption and by our copy's path).
 drv_peek() {
-  timeout 20 wine "$DRV_PEEK" --exe "$DRV_APP_WIN" "$@" "$DRV_CAPTION" 2>/dev/null
+  timeout 60 wine "$DRV_PEEK" --exe "$DRV_APP_WIN" "$@" "$DRV_CAPTION" 2>/dev/null
 }
 
 # drv_peek_window TITLE ARGS...: peek.exe on another window of this program, a dialog say.
 drv_peek_window() {
   local title=$1
   shift
-  timeout 20 wine "$DRV_PEEK" --exe "$DRV_APP_WIN" "$@" "$title" 2>/dev/null
+  timeout 60 wine "$DRV_PEEK" --exe "$DRV_APP_WIN" "$@" "$title" 2>/dev/null
 }
 
 drv_text() { drv_peek --text "$1"; }
@@ -133,9 +133,9 @@ drv_launch_once() {
   wine "$DRV_APP" >/dev/null 2>&1 &
   DRV_PID=$!
   DRV_PIDS+=("$DRV_PID")
-  DRV_WIN=$(drv_find_window "$DRV_PID" "$DRV_CAPTION" 20) || return 1
+  DRV_WIN=$(drv_find_window "$DRV_PID" "$DRV_CAPTION" 40) || return 1
   # Keys sent before the window has put the focus in its first box are lost.
-  local deadline=$((SECONDS + 10))
+  local deadline=$((SECONDS + 30))
   while [ "$SECONDS" -lt "$deadline" ]; do
     [ "$(drv_focused)" = 101 ] && return 0
     sleep 0.05
@@ -176,7 +176,7 @@ drv_key() {
 
 # drv_wait_focus ID: the keys are delivered asynchronously, so the focus is polled.
 drv_wait_focus() {
-  local want=$1 got deadline=$((SECONDS + 5))
+  local want=$1 got deadline=$((SECONDS + 30))
   while :; do
     got=$(drv_focused || true)
     [ "$got" = "$want" ] && return 0
@@ -224,7 +224,7 @@ drv_tab_to() {
 
 # drv_wait_text ID TEXT: polls until control ID holds exactly TEXT, else fails.
 drv_wait_text() {
-  local got deadline=$((SECONDS + 5))
+  local got deadline=$((SECONDS + 30))
   while :; do
     got=$(drv_text "$1" || true)
     [ "$got" = "$2" ] && return 0
@@ -247,7 +247,7 @@ drv_type_into() {
   for attempt in 1 2 3; do
     drv_tab_to "$1"
     drv_type_text "$2"
-    deadline=$((SECONDS + 2))
+    deadline=$((SECONDS + 5))
     until [ "$(drv_text "$1" || true)" = "$2" ]; do
       [ "$SECONDS" -ge "$deadline" ] && break
       sleep 0.05
@@ -283,7 +283,7 @@ drv_open_dialog() {
   local dialog deadline
   drv_press "$1"
   dialog=$(drv_find_window "$DRV_PID" "$2" 10) || drv_fail "button $1 opened no window titled \"$2\""
-  deadline=$((SECONDS + 5))
+  deadline=$((SECONDS + 30))
   until [ "$(drv_peek_window "$2" --focus || true)" = 1148 ]; do
     [ "$SECONDS" -ge "$deadline" ] && drv_fail "\"$2\" never put the focus in its file name box"
     sleep 0.05
@@ -325,6 +325,15 @@ drv_wait_file() {
   done
 }
 
+# drv_wait_gone PATH SECONDS
+drv_wait_gone() {
+  local deadline=$((SECONDS + $2))
+  while [ -e "$1" ]; do
+    [ "$SECONDS" -ge "$deadline" ] && return 1
+    sleep 0.1
+  done
+}
+
 # drv_reg_value KEY NAME: prints a REG_SZ value's data, or fails when it is not there.
 # Wine's reg writes to a pipe in code page 437.
 drv_reg_value() {
@@ -351,10 +360,10 @@ drv_other_windows() {
   done
 }
 
-# drv_message_box SECONDS: waits up to SECONDS (at most 18) for the program's message box,
+# drv_message_box SECONDS: waits up to SECONDS (at most 58) for the program's message box,
 # captioned like the window, prints its text and closes it.
 drv_message_box() {
-  local text deadline=$((SECONDS + 5))
+  local text deadline=$((SECONDS + 30))
   text=$(drv_peek_window "$DRV_CAPTION" --class '#32770' --wait "$1" --text 65535) ||
     drv_fail "no message box within $1 s"
   drv_peek_window "$DRV_CAPTION" --class '#32770' --close >/dev/null ||

@@ -64,7 +64,7 @@ drv_expect "protected copy" "MAP-BYTES|added war3map.wtg (0 bytes)" \
 drv_expect "the map" "MAP-BYTES" "$(cat "$DRV_ROOT/maps/My Map.w3m")"
 [ ! -e "$WINEPREFIX/drive_c/temp.w3m" ] || drv_fail "c:\\temp.w3m was left behind"
 # The stand-in archiver makes no map archive, so the report must not call the copy protected.
-report=$(drv_message_box 18)
+report=$(drv_message_box 45)
 [[ $report == *"is not protected"* ]] || drv_fail "the report calls the stand-in's copy protected: [$report]"
 drv_expect "other windows of the program" "" "$(drv_other_windows)"
 
