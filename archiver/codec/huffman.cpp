@@ -106,7 +106,10 @@ class Tree {
       const std::uint32_t weight = ++nodes_[place].weight;
       int first = place;
       while (first > 0 && nodes_[first - 1].weight < weight) --first;
-      if (first != place) Swap(place, first), place = first;
+      if (first != place) {
+        Swap(place, first);
+        place = first;
+      }
     }
   }
 
@@ -152,8 +155,9 @@ class Tree {
 
 // The list is built as the format does: a new node goes after the last node at least as
 // heavy, or first when it is at least as heavy as every node before it. The byte values come
-// in order, then the end and escape symbols last, at weight 1; then the two nodes before the
-// last parent made (from the end of the list at first) get a parent, until one is left.
+// in order, then the end and escape symbols at the end, at weight 1. Then, from the end of
+// the list toward its start, each two neighbours not yet paired get a parent, until only the
+// root is left.
 Tree::Tree(std::span<const std::uint8_t> runs) {
   std::vector<Node> pool;  // parent and lighter name pool entries here, not places
   std::vector<int> order;  // pool entries, heaviest first

@@ -1,6 +1,6 @@
 // Fuzz entry point for the sector codecs. Input: one flag byte (bit 0: member is imploded,
 // bit 1: also round-trip the payload through zlib), two bytes of expected size (little
-// endian), then the sector bytes.
+// endian), then the sector bytes, whose mask byte picks any method or combination.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

@@ -3,6 +3,7 @@
 #include <StormLib.h>
 #include <bzlib.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -45,6 +46,36 @@ void CodecSeed(const fs::path& path, std::uint8_t flags, std::size_t size, const
   Write(path, out);
 }
 
+// A sector as StormLib's SCompCompress packs `data` with `mask`, Huffman table `type` and
+// ADPCM level `level`.
+Bytes Packed(const Bytes& data, unsigned mask, int type, int level) {
+  Bytes out(data.size());
+  int size = static_cast<int>(out.size());
+  Bytes in = data;
+  SCompCompress(out.data(), &size, in.data(), static_cast<int>(in.size()), mask, type, level);
+  out.resize(size);
+  return out;
+}
+
+// Sound-like samples, and the sectors of every Huffman table and ADPCM kind made of them.
+void WaveSeeds(const fs::path& dir) {
+  Bytes wave;
+  for (int i = 0; i < 1500; ++i) {
+    const auto sample = static_cast<std::uint16_t>(9000 * std::sin(i / 7.0) + (i % 13) * 40);
+    wave.insert(wave.end(), {std::byte(sample & 0xFF), std::byte(sample >> 8)});
+  }
+  const Bytes codes = Packed(wave, 0x40, 0, 0);  // ADPCM's output, what tables 2 to 8 suit
+  for (int type : {0, 1, 7}) {
+    const Bytes data = type == 7 ? Bytes(codes.begin() + 1, codes.end()) : Text(600);
+    CodecSeed(dir / ("huffman_" + std::to_string(type)), 0, data.size(),
+              Packed(data, 0x01, type, 0));
+  }
+  for (unsigned mask : {0x40u, 0x80u, 0x41u, 0x81u}) {
+    CodecSeed(dir / ("adpcm_" + std::to_string(mask)), 0, wave.size(), Packed(wave, mask, 0, 3));
+  }
+  CodecSeed(dir / "huffman_zlib", 0, 2000, Packed(Text(2000), 0x03, 0, 0));
+}
+
 void CodecSeeds(const fs::path& dir) {
   for (unsigned mode : {0u, 1u}) {
     for (unsigned dict : {1024u, 2048u, 4096u}) {
@@ -59,6 +90,7 @@ void CodecSeeds(const fs::path& dir) {
   CodecSeed(dir / "pkware_mask", 0, data.size(), masked);
   CodecSeed(dir / "zlib_mask", 2, data.size(), *veltrane::mpq::CompressSectorZlib(data));
   CodecSeed(dir / "stored", 2, 16, Text(16));
+  WaveSeeds(dir);
 }
 
 Bytes Bzip2(const Bytes& data, int level) {
