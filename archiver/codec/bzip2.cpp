@@ -195,13 +195,12 @@ Result<BlockCodes> ReadCodes(BitReader& bits) {
 // The block's bytes before the Burrows-Wheeler transform is undone, one in the low 8 bits of
 // each entry, so that the same array can hold the transform's links above them. Runs of the
 // first byte of the move-to-front list are counted in bijective base 2: RUNA is a digit 1,
-// RUNB a digit 2, least significant first. At most `max` bytes.
+// RUNB a digit 2, least significant first. At most `max` bytes; `too_long` says why.
 Result<std::vector<std::uint32_t>> ReadSymbols(BitReader& bits, const BlockCodes& codes,
-                                               std::size_t max) {
+                                               std::size_t max, const std::string& too_long) {
   std::array<std::uint8_t, 256> front{};
   std::copy(codes.used.begin(), codes.used.end(), front.begin());
   const auto end = static_cast<unsigned>(codes.used.size() + 1);
-  const std::string too_long = "holds more than its block size of " + std::to_string(max);
   std::vector<std::uint32_t> block;
   std::size_t run = 0, weight = 1, group = 0, left = 0;
   const PrefixCode* table = nullptr;
@@ -295,6 +294,21 @@ class Decoder {
     return Corrupt("block " + std::to_string(block) + " " + error.message);
   }
 
+  // The first stage turns at most one byte in five into a count that follows four equal
+  // bytes, so a block of more than 5/4 of the output still expected cannot fit it. Capping
+  // blocks there bounds the work and memory of a damaged stream by the expected size too.
+  std::size_t BlockRoom() const {
+    const std::size_t left = out_size_ - out_.size();
+    return std::min(block_max_, left + left / 4 + 1);
+  }
+
+  std::string TooLong() const {
+    const std::size_t room = BlockRoom();
+    if (room == block_max_) return "holds more than its block size of " + std::to_string(room);
+    return "holds more than " + std::to_string(room) + " bytes, more than the " +
+           std::to_string(out_size_ - out_.size()) + " bytes still expected can come from";
+  }
+
   Result<> Block(unsigned block) {
     const std::uint32_t stored = bits_.Read(32);
     const bool randomised = bits_.Read(1);
@@ -305,7 +319,7 @@ class Decoder {
     }
     const auto codes = ReadCodes(bits_);
     if (!codes) return InBlock(block, codes.error());
-    auto data = ReadSymbols(bits_, *codes, block_max_);
+    auto data = ReadSymbols(bits_, *codes, BlockRoom(), TooLong());
     if (!data) return InBlock(block, data.error());
     if (origin >= data->size()) {
       return InBlock(block,

@@ -334,6 +334,7 @@ TEST(Bzip2, DamagedStreamsGiveErrors) {
       {"randomised block", 14, 0x80, 4096, "block 1 is randomised"},
       {"flipped combined CRC", stream.size() - 2, 0x01, 4096, "corrupt: its combined CRC"},
       {"more data than expected", 0, 0, 4095, "expands beyond 4095 bytes"},
+      {"block larger than the expected size allows", 0, 0, 100, "holds more than 126 bytes"},
       {"less data than expected", 0, 0, 4097, "ends after 4096 bytes, expected 4097"},
   };
   for (const Case& c : cases) {
