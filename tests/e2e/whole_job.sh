@@ -29,6 +29,18 @@ scratch="$WINEPREFIX/drive_c/temp.w3m"
 "$maps_tool" make "$maps/Ma carte é.w3m" 1 || drv_fail "could not make the map"
 "$maps_tool" make "$maps/Sans déclencheurs.w3m" 0 || drv_fail "could not make the second map"
 
+# xdotool types a letter that the keyboard map lacks by remapping a key on the fly, which
+# Wine may not see in time. Accented letters get keys of their own before the program starts.
+map_accents() {
+  local keysym codes i=0
+  codes=($(xmodmap -pke | awk 'NF == 3 && $2 > 8 {print $2}'))
+  for keysym in eacute egrave; do
+    xdotool key --clearmodifiers "$keysym" >/dev/null 2>&1 || true
+    xmodmap -e "keycode ${codes[$i]} = $keysym" || drv_fail "could not map $keysym"
+    i=$((i + 1))
+  done
+}
+
 # type_box ID TEXT: types slowly, and again when the box did not get exactly the text: Wine
 # now and then drops an accented letter sent right after a focus change.
 type_box() {
@@ -83,6 +95,7 @@ wine reg add "$batfile\shell\open\command" /ve /d 'notepad.exe "%1"' /f >/dev/nu
 wine reg add "$processor" /v AutoRun /d 'cd \' /f >/dev/null 2>&1 ||
   drv_fail "could not set the command interpreter's AutoRun"
 
+map_accents
 drv_start
 rm -f "$scratch"
 
