@@ -70,20 +70,6 @@ drv_init() {
   DRV_APP_WIN="$DRV_ROOT_WIN\\$DRV_BASE.exe"
   cp "$app" "$DRV_APP"
   DRV_SETTINGS_KEY="HKCU\\Software\\VB and VBA Program Settings\\$DRV_BASE\\Settings"
-  drv_map_letters eacute egrave
-}
-
-# drv_map_letters KEYSYM...: gives each letter a key of its own on the display, before the
-# program starts. xdotool would otherwise map a spare key just for the keystroke, and a busy
-# Wine reads that key before it has seen the new map, so the letter is lost.
-drv_map_letters() {
-  local keysym code
-  for keysym in "$@"; do
-    xmodmap -pke | grep -qw "$keysym" && continue
-    code=$(xmodmap -pke | sed -n 's/^keycode *\([0-9]*\) =[[:space:]]*$/\1/p' | tail -n 1)
-    [ -n "$code" ] || drv_fail "no spare key on the display for $keysym"
-    xmodmap -e "keycode $code = $keysym $keysym" || drv_fail "could not map $keysym to key $code"
-  done
 }
 
 # Runs peek.exe on this test's window (matched by caption and by our copy's path).
@@ -253,8 +239,9 @@ drv_type_text() {
   xdotool type --delay 10 -- "$1"
 }
 
-# drv_type_into ID TEXT: tabs to box ID, replaces its text and checks it took. A key can
-# still be lost on a fresh or a busy display, so the text is typed up to 3 times.
+# drv_type_into ID TEXT: tabs to box ID, replaces its text and checks it took. A character
+# missing from the keyboard map is typed by remapping a spare key, and such a key can be lost
+# before Wine sees the new map, on a fresh or a busy display: so it is typed up to 3 times.
 drv_type_into() {
   local got deadline attempt
   for attempt in 1 2 3; do
