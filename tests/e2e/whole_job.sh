@@ -29,44 +29,13 @@ scratch="$WINEPREFIX/drive_c/temp.w3m"
 "$maps_tool" make "$maps/Ma carte é.w3m" 1 || drv_fail "could not make the map"
 "$maps_tool" make "$maps/Sans déclencheurs.w3m" 0 || drv_fail "could not make the second map"
 
-# xdotool types a letter that the keyboard map lacks by remapping a key on the fly, which
-# Wine may not see in time. Accented letters get keys of their own before the program starts.
-map_accents() {
-  local keysym codes i=0
-  codes=($(xmodmap -pke | awk 'NF == 3 && $2 > 8 {print $2}'))
-  for keysym in eacute egrave; do
-    xdotool key --clearmodifiers "$keysym" >/dev/null 2>&1 || true
-    xmodmap -e "keycode ${codes[$i]} = $keysym" || drv_fail "could not map $keysym"
-    i=$((i + 1))
-  done
-}
-
-# type_box ID TEXT: types slowly, and again when the box did not get exactly the text: Wine
-# now and then drops an accented letter sent right after a focus change.
-type_box() {
-  local attempt
-  for attempt in 1 2 3; do
-    drv_tab_to "$1"
-    drv_key Home shift+End
-    xdotool type --delay 40 -- "$2"
-    local deadline=$((SECONDS + 5))
-    until [ "$(drv_text "$1" || true)" = "$2" ] || [ "$SECONDS" -ge "$deadline" ]; do sleep 0.05; done
-    if [ "$(drv_text "$1")" = "$2" ]; then
-      drv_log "ok: typed into $1: [$2]"
-      return 0
-    fi
-    drv_log "box $1 got [$(drv_text "$1")]; typing again"
-  done
-  drv_fail "box $1 never got [$2]"
-}
-
 # run_job MAP DESTINATION: fills the boxes, presses Start!, and checks that the job's
 # report is the success box naming the destination, which it closes.
 run_job() {
   local map=$1 destination=$2
-  type_box 101 "$DRV_ROOT_WIN\\mpqadd.exe"
-  type_box 102 "$maps_win\\$map"
-  type_box 103 "$maps_win\\$destination"
+  drv_type_into 101 "$DRV_ROOT_WIN\\mpqadd.exe"
+  drv_type_into 102 "$maps_win\\$map"
+  drv_type_into 103 "$maps_win\\$destination"
   drv_press 204
   drv_expect "the report" "The protected copy is ready: \"$maps_win\\$destination\"." \
     "$(drv_message_box 45)"
@@ -95,7 +64,6 @@ wine reg add "$batfile\shell\open\command" /ve /d 'notepad.exe "%1"' /f >/dev/nu
 wine reg add "$processor" /v AutoRun /d 'cd \' /f >/dev/null 2>&1 ||
   drv_fail "could not set the command interpreter's AutoRun"
 
-map_accents
 drv_start
 rm -f "$scratch"
 

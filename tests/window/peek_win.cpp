@@ -11,8 +11,13 @@
 //             (its class and caption, or "nothing")
 //   --close   posts WM_CLOSE to the window, as its close box does
 //   --move X Y moves the window's top left corner to the screen point (X, Y), as a drag does
+//   --retype TEXT  presses Home and Shift+End in the focused box of the window, which must be
+//             the foreground one, and types TEXT over the selection: all of it as one batch
+//             of keyboard input (SendInput), letters as Unicode key strokes, the way an input
+//             method types letters that the keyboard has no key for
 // --wait S waits up to S seconds for a visible window with that caption to exist.
-// Exit codes: 0 done, 1 no such window, 2 bad arguments, 3 no child with that id.
+// Exit codes: 0 done, 1 no such window, 2 bad arguments, 3 no child with that id,
+// 4 the window is not the foreground one or the input was refused.
 #include <windows.h>
 
 #include <cwchar>
@@ -23,7 +28,7 @@
 
 namespace {
 
-enum class Action { kList, kText, kRect, kFocus, kHwnd, kClose, kMove, kForeground };
+enum class Action { kList, kText, kRect, kFocus, kHwnd, kClose, kMove, kForeground, kRetype };
 
 struct Options {
   std::wstring title;
@@ -34,6 +39,7 @@ struct Options {
   Action action = Action::kList;
   int control_id = 0;
   POINT to{};
+  std::wstring typed;
 };
 
 void WriteTo(DWORD stream, std::wstring_view text) {
@@ -58,7 +64,7 @@ void WriteError(std::wstring_view text) {
 constexpr std::wstring_view kUsage =
     L"usage: peek.exe [--pid N] [--exe PATH] [--class NAME] [--wait SECONDS]\n"
     L"                [--text ID | --rect ID | --focus | --hwnd | --close | --move X Y |\n"
-    L"                 --foreground]\n"
+    L"                 --foreground | --retype TEXT]\n"
     L"                CAPTION\n";
 
 std::optional<Options> ParseArguments(int argc, wchar_t** argv) {
@@ -93,6 +99,9 @@ std::optional<Options> ParseArguments(int argc, wchar_t** argv) {
       options.action = Action::kMove;
       options.to.x = static_cast<LONG>(std::wcstol(argv[++i], nullptr, 10));
       options.to.y = static_cast<LONG>(std::wcstol(argv[++i], nullptr, 10));
+    } else if (arg == L"--retype" && has_value) {
+      options.action = Action::kRetype;
+      options.typed = argv[++i];
     } else if (!arg.starts_with(L"--") && !have_title) {
       options.title = arg;
       have_title = true;
@@ -236,6 +245,45 @@ std::wstring ForegroundLine(HWND window) {
   return L"no: " + ClassOf(foreground) + L" \"" + TextOf(foreground) + L"\"\n";
 }
 
+INPUT KeyStroke(WORD virtual_key, wchar_t letter, DWORD flags) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = virtual_key;
+  input.ki.wScan = letter;
+  input.ki.dwFlags = flags;
+  return input;
+}
+
+void AddPress(std::vector<INPUT>& keys, WORD virtual_key) {
+  keys.push_back(KeyStroke(virtual_key, 0, 0));
+  keys.push_back(KeyStroke(virtual_key, 0, KEYEVENTF_KEYUP));
+}
+
+// Home, Shift+End, then the text: one SendInput call, so that nothing can come between.
+int Retype(HWND window, std::wstring_view text) {
+  if (GetForegroundWindow() != window) {
+    WriteError(L"peek: the window is not the foreground one; " + ForegroundLine(window));
+    return 4;
+  }
+  std::vector<INPUT> keys;
+  AddPress(keys, VK_HOME);
+  keys.push_back(KeyStroke(VK_SHIFT, 0, 0));
+  AddPress(keys, VK_END);
+  keys.push_back(KeyStroke(VK_SHIFT, 0, KEYEVENTF_KEYUP));
+  for (const wchar_t letter : text) {
+    keys.push_back(KeyStroke(0, letter, KEYEVENTF_UNICODE));
+    keys.push_back(KeyStroke(0, letter, KEYEVENTF_UNICODE | KEYEVENTF_KEYUP));
+  }
+  const UINT sent = SendInput(static_cast<UINT>(keys.size()), keys.data(), sizeof(INPUT));
+  if (sent != keys.size()) {
+    WriteError(L"peek: SendInput took " + std::to_wstring(sent) + L" of " +
+               std::to_wstring(keys.size()) + L" key events; error " +
+               std::to_wstring(GetLastError()) + L"\n");
+    return 4;
+  }
+  return 0;
+}
+
 int Run(const Options& options) {
   const HWND window = FindTopLevel(options);
   if (window == nullptr) {
@@ -285,6 +333,8 @@ int Run(const Options& options) {
                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)
                  ? 0
                  : 1;
+    case Action::kRetype:
+      return Retype(window, options.typed);
   }
   return 2;
 }

@@ -234,14 +234,22 @@ drv_wait_text() {
 }
 
 # drv_type_text TEXT: replaces the focused box's text by TEXT, as typed on the keyboard.
+# A text of ASCII letters goes through the X keyboard. xdotool types a letter that the X key
+# map lacks (an "é") by mapping a spare key for that one keystroke, and a busy Wine reads the
+# key after the map is back, so the letter is lost every time: such a text is typed inside
+# Wine instead, as Unicode key strokes in one batch (peek.exe --retype).
 drv_type_text() {
+  if LC_ALL=C grep -q '[^ -~]' <<<"$1"; then
+    timeout 60 wine "$DRV_PEEK" --exe "$DRV_APP_WIN" --retype "$1" "$DRV_CAPTION" ||
+      drv_log "peek.exe could not type [$1]"
+    return 0
+  fi
   drv_key Home shift+End
   xdotool type --delay 10 -- "$1"
 }
 
-# drv_type_into ID TEXT: tabs to box ID, replaces its text and checks it took. A character
-# missing from the keyboard map is typed by remapping a spare key, and such a key can be lost
-# before Wine sees the new map, on a fresh or a busy display: so it is typed up to 3 times.
+# drv_type_into ID TEXT: tabs to box ID, replaces its text and checks it took. A key can
+# still be lost on a fresh or a busy display, so the text is typed up to 3 times.
 drv_type_into() {
   local got deadline attempt
   for attempt in 1 2 3; do
