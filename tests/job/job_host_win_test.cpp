@@ -7,11 +7,13 @@
 
 #include "common/text.h"
 #include "tests/job/win_files.h"
+#include "tests/support/wait_win.h"
 
 namespace veltrane {
 namespace {
 
 using testing::Exists;
+using testing::WaitUntil;
 
 // Opens the file the way the command interpreter holds a running script: others may read
 // it, but not replace it.
@@ -82,8 +84,7 @@ class HeldScript : public ::testing::Test {
 // beside it, just after the first try to move it over the held one.
 TEST_F(HeldScript, WriteFileWaitsForAScriptThatIsStillOpen) {
   std::thread release([this] {
-    const ULONGLONG deadline = GetTickCount64() + 60000;
-    while (!Exists(path + L".new") && GetTickCount64() < deadline) Sleep(5);
+    WaitUntil([&] { return Exists(path + L".new"); }, 60, 5);
     Sleep(100);
     CloseHandle(std::exchange(held, INVALID_HANDLE_VALUE));
   });

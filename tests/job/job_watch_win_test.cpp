@@ -9,6 +9,7 @@
 
 #include "common/text.h"
 #include "tests/job/win_files.h"
+#include "tests/support/wait_win.h"
 
 namespace veltrane {
 namespace {
@@ -48,14 +49,12 @@ HWND ReportWindow(Reports& reports) {
 // message, as a modal loop that drops it would leave.
 bool WaitForEndMessage(HWND window, bool lose_it) {
   MSG message;
-  for (int tries = 0; tries < 300; ++tries) {
-    if (PeekMessageW(&message, window, kJobEndedMessage, kJobEndedMessage,
-                     lose_it ? PM_REMOVE : PM_NOREMOVE)) {
-      return true;
-    }
-    Sleep(100);
-  }
-  return false;
+  return testing::WaitUntil(
+      [&] {
+        return PeekMessageW(&message, window, kJobEndedMessage, kJobEndedMessage,
+                            lose_it ? PM_REMOVE : PM_NOREMOVE) != 0;
+      },
+      60, 20);
 }
 
 void Dispatch(HWND window) {
@@ -126,10 +125,8 @@ TEST_F(WatchedJobs, AnEndThatCouldNotBePostedIsReportedByTheNextStart) {
   DestroyWindow(gone);
   // The post fails for a while before the watch gives up on it; until then, "Start!" waits.
   Result<void, Refusal> second = JobStillRunning();
-  for (int tries = 0; tries < 100 && !second; ++tries) {
-    Sleep(100);
-    second = watch.Start(To(L"two.w3m"), window);
-  }
+  testing::WaitUntil(
+      [&] { return static_cast<bool>(second = watch.Start(To(L"two.w3m"), window)); }, 60, 100);
   ASSERT_TRUE(second) << second.message();
   ASSERT_EQ(reports.texts.size(), 1u);
   EXPECT_NE(reports.texts[0].find(Named(L"one.w3m")), std::string::npos) << reports.texts[0];

@@ -7,6 +7,7 @@
 #include "job/job_host_win.h"
 #include "job/run_job.h"
 #include "tests/job/win_files.h"
+#include "tests/support/wait_win.h"
 
 namespace veltrane {
 namespace {
@@ -25,11 +26,8 @@ class RealJob : public ::testing::Test {
   // Waits until the script has moved the copy to the destination and the archiver has
   // recorded its call; the script runs in its own process.
   bool WaitForTheScript() {
-    for (int tries = 0; tries < 300; ++tries) {
-      if (Exists(destination) && !Exists(kScratch) && Exists(call_record)) return true;
-      Sleep(100);
-    }
-    return false;
+    return WaitUntil(
+        [&] { return Exists(destination) && !Exists(kScratch) && Exists(call_record); }, 60);
   }
 
   TempFolder root{L"Vel tr\x00e9 100%"};

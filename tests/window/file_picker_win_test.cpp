@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "tests/support/wait_win.h"
 #include "tests/window/window_fixture_win.h"
 #include "window/layout.h"
 
@@ -143,11 +144,17 @@ TEST_F(MainWindowTest, TheMapPickersListExpansionAndClassicMaps) {
     std::vector<std::wstring> listed;
     DialogAnswerer browse(L"Select Map...", [&](HWND dialog) {
       // Typing a folder and confirming opens it; then the list shows what the filter lets in.
+      // Until it opens, the list shows the folder the dialog started in.
       Answer(dialog, folder.c_str());
-      for (int tries = 0; tries < 100 && listed.size() < 2; ++tries) {
-        Sleep(50);
-        listed = ListedNames(dialog);
-      }
+      const auto lists = [&](const wchar_t* name) {
+        return std::find(listed.begin(), listed.end(), name) != listed.end();
+      };
+      testing::WaitUntil(
+          [&] {
+            listed = ListedNames(dialog);
+            return lists(L"classic.w3m") && lists(L"expansion.w3x");
+          },
+          30);
       PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     Click(button);
