@@ -188,9 +188,7 @@ ByteRange TableRange(const Archive& archive, std::uint32_t position, std::uint64
 
 bool HashTableMustMove(const Archive& archive) {
   const ByteRange table = TableRange(archive, archive.header.hash_position, archive.hashes.size());
-  const bool over_header =
-      table.begin < archive.header_offset + kHeaderSize && table.end > archive.header_offset;
-  return over_header || table.end > archive.file_size;
+  return table.begin < archive.header_offset + kHeaderSize && table.end > archive.header_offset;
 }
 
 Result<GameView> ReadGameView(ByteSource& source, const Archive& archive) {

@@ -39,9 +39,9 @@ Result<std::vector<std::byte>> ReadTableAsGame(ByteSource& source, std::uint64_t
 // The bytes a table of `count` entries at the header-relative `position` covers.
 ByteRange TableRange(const Archive& archive, std::uint32_t position, std::uint64_t count);
 
-// Whether the stored hash table shares bytes with the header or reaches past the file's
-// end: rewriting the header, or writing past the end, would change what the game reads as
-// the table, so an update writes the table anew elsewhere.
+// Whether the stored hash table shares bytes with the header: rewriting the header would
+// change what the game reads as the table, so an update writes the table anew elsewhere. (A
+// table that reaches past the file's end is refused before this is asked.)
 bool HashTableMustMove(const Archive& archive);
 
 // How far the game may read a member's stored bytes, from its position: `furthest` bounds

@@ -15,10 +15,6 @@ namespace {
 // sectors really hold.
 constexpr std::uint64_t kMaxReserve = 64u << 20;
 
-// A member compressed as one unit is judged in runs of this many bytes: each is compressed
-// or stored as it is. Short runs keep the compressible part of a mixed sector.
-constexpr std::size_t kSingleUnitRun = 1024;
-
 // A member's stored bytes and how to decode them.
 struct Stored {
   std::span<const std::byte> bytes;

@@ -286,7 +286,7 @@ Result<UpdatePlan> PlanAdd(ByteSource& source, std::string_view name, const Inpu
   }
   DropUnheldBlocks(*archive);
   const std::size_t original_blocks = archive->blocks.size();
-  // A hash table the header change or the writes past the end would alter is written anew.
+  // A hash table the header change would alter is written anew.
   const bool hash_must_move = HashTableMustMove(*archive);
   std::optional<std::uint32_t> listfile;
   if (auto slot = FindMember(*archive, kListfileName)) listfile = archive->hashes[*slot].block;
