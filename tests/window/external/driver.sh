@@ -224,13 +224,8 @@ drv_tab_to() {
 
 # drv_wait_text ID TEXT: polls until control ID holds exactly TEXT, else fails.
 drv_wait_text() {
-  local got deadline=$((SECONDS + 30))
-  while :; do
-    got=$(drv_text "$1" || true)
-    [ "$got" = "$2" ] && return 0
-    [ "$SECONDS" -ge "$deadline" ] && drv_fail "box $1: expected [$2], got [$got]"
-    sleep 0.05
-  done
+  drv_wait_until 30 drv_holds "$1" "$2" ||
+    drv_fail "box $1: expected [$2], got [$(drv_text "$1" || true)]"
 }
 
 # drv_type_text TEXT: replaces the focused box's text by TEXT, as typed on the keyboard.
@@ -248,18 +243,17 @@ drv_type_text() {
   xdotool type --delay 10 -- "$1"
 }
 
+# drv_holds ID TEXT: whether control ID holds exactly TEXT.
+drv_holds() { [ "$(drv_text "$1" || true)" = "$2" ]; }
+
 # drv_type_into ID TEXT: tabs to box ID, replaces its text and checks it took. A key can
 # still be lost on a fresh or a busy display, so the text is typed up to 3 times.
 drv_type_into() {
-  local got deadline attempt
+  local got attempt
   for attempt in 1 2 3; do
     drv_tab_to "$1"
     drv_type_text "$2"
-    deadline=$((SECONDS + 5))
-    until [ "$(drv_text "$1" || true)" = "$2" ]; do
-      [ "$SECONDS" -ge "$deadline" ] && break
-      sleep 0.05
-    done
+    drv_wait_until 5 drv_holds "$1" "$2" || true
     got=$(drv_text "$1" || true)
     if [ "$got" = "$2" ]; then
       drv_log "ok: typed into $1: [$2]"
@@ -324,23 +318,19 @@ drv_close() {
   drv_log "ok: closed with Alt+F4"
 }
 
-# drv_wait_file PATH SECONDS
-drv_wait_file() {
-  local deadline=$((SECONDS + $2))
-  until [ -e "$1" ]; do
+# drv_wait_until SECONDS COMMAND...: polls until COMMAND succeeds; fails after SECONDS.
+drv_wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
     [ "$SECONDS" -ge "$deadline" ] && return 1
     sleep 0.1
   done
 }
 
-# drv_wait_gone PATH SECONDS
-drv_wait_gone() {
-  local deadline=$((SECONDS + $2))
-  while [ -e "$1" ]; do
-    [ "$SECONDS" -ge "$deadline" ] && return 1
-    sleep 0.1
-  done
-}
+# drv_wait_file PATH SECONDS, drv_wait_gone PATH SECONDS
+drv_wait_file() { drv_wait_until "$2" test -e "$1"; }
+drv_wait_gone() { drv_wait_until "$2" test ! -e "$1"; }
 
 # drv_reg_value KEY NAME: prints a REG_SZ value's data, or fails when it is not there.
 # Wine's reg writes to a pipe in code page 437.
